@@ -1,0 +1,28 @@
+# qelm2_folder_library(<target> [DIRS <subfolders...>] DEPS <targets...>)
+# One library per folder, made of the folder's sources. A folder that has no
+# sources yet is an interface target, so that later folders can already name it.
+function(qelm2_folder_library target)
+  cmake_parse_arguments(ARG "" "" "DEPS;DIRS" ${ARGN})
+  set(_srcs)
+  foreach(d . ${ARG_DIRS})
+    file(GLOB _found CONFIGURE_DEPENDS
+         ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.c
+         ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.h)
+    list(APPEND _srcs ${_found})
+  endforeach()
+  set(_has_code FALSE)
+  foreach(s IN LISTS _srcs)
+    if(s MATCHES "\\.(c|cpp)$")
+      set(_has_code TRUE)
+    endif()
+  endforeach()
+  if(_has_code)
+    add_library(${target} STATIC ${_srcs})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
