@@ -71,6 +71,9 @@ INT_PTR CDialog::DoModal()
     // OnInitDialog may already have ended the dialog, or destroyed it.
     if (!m_bEndRequested && m_hWnd) {
         setWindowModality(Qt::ApplicationModal);
+        // A dialog that placed itself nowhere opens centred, as dialogs do.
+        if (isWindow() && pos() == QPoint(0, 0))
+            CenterWindow();
         show();
         raise();
         activateWindow();
