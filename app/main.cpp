@@ -1,8 +1,12 @@
 // The program's entry point: the application object runs the first window.
 #include "app/welcome_dlg.h"
+#include "core/crash_report.h"
 #include "platform/winapp.h"
 
 namespace {
+
+// Fatal signals of this process append an entry to the crash report.
+CExceptionReport g_exceptionReport;
 
 class CClientApp : public CWinApp {
 public:

@@ -46,6 +46,14 @@ seed_fuzz_gbtext() {
   printf '\x03Camera 01\xff\x81\x30' >"$1/broken"
 }
 
+seed_fuzz_core_text() {
+  printf 'YWJj\nYWI=' >"$1/base64"
+  printf '张国强\nzg*' >"$1/pinyin"
+  printf 'cabd\n*ab*' >"$1/inner"
+  printf 'a::b:\n:' >"$1/split"
+  printf 'a\xe5\n\xe5\x89' >"$1/cut"
+}
+
 WORK="$BUILD/fuzz/run"
 rm -rf "$WORK"
 mkdir -p "$WORK"
