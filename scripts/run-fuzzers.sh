@@ -76,6 +76,15 @@ seed_fuzz_image_gif() {
   printf '\x47\x49\x46\x38\x39\x61\x00\x00\x00\x00\xf0\x00\x00\x17\xfb\x93\xc8\x89\xd2\x2c\x00\x00\x00\x00\x05\x00\x03\x00\x00\x02\x03\x8c\x8f\x59\x00\x3b' >"$1/zeroscreen.gif"
 }
 
+seed_fuzz_config_xml() {
+  # The first byte picks the file: 0 DevInfo, 1 UserInfo, 2 RecInfo, 3 Recover.
+  printf '\x00<?xml version="1.0" encoding="gb2312" ?>\n<DevInfo><DevList><Dev><DevType>4</DevType><DevName>\xc7\xb0\xc3\xc5</DevName><Online>1</Online><NVRChannels>1</NVRChannels><CurNVRChannel>2</CurNVRChannel><AlarmLink0><AlarmType>14</AlarmType></AlarmLink0></Dev></DevList><GroupList><Group><GroupName nType="0">A</GroupName></Group></GroupList><AlarmAudio AudioInfo="1"/><Mine/></DevInfo>' >"$1/devinfo"
+  printf '\x01<?xml version="1.0" encoding="gb2312" ?>\n<UserInfo><DispInfoSetting><Title>Qelm</Title><SyncTime enable="1" diff="5"/></DispInfoSetting><mlog>0</mlog><LoginList><Login><UserName>a</UserName><FullDisp>1</FullDisp></Login></LoginList><UserList><User><UserName>\xd5\xc5</UserName><Password>pw</Password></User></UserList><RoleList><Role><RoleName>r</RoleName><SurPTZ>1</SurPTZ></Role></RoleList></UserInfo>' >"$1/userinfo"
+  printf '\x02<?xml version="1.0" encoding="gb2312" ?>\n<RecInfo><RecScheme><SchemeName>p</SchemeName><OnOff>1</OnOff><Dev><DevName DevId="b">cam</DevName><DevName>Channel-1</DevName><DevName>nvr</DevName></Dev><RecTimeList><RecTime><TimeDuration>1</TimeDuration><DayOfWeek>8</DayOfWeek><StartTime>00:00:00</StartTime><EndTime>2020-1-1 23:59:59</EndTime></RecTime></RecTimeList></RecScheme></RecInfo>' >"$1/recinfo"
+  printf '\x03<?xml version="1.0" encoding="gb2312" ?>\n<RecoverInfo><DispStatus UserName="admin" DispMode="4" /><SurStauts UserName="admin" DevId="a" DevName="cam" WndNo="1" MonitorNum="0" DispMode="9" /><SurStauts UserName="bob" DevName="x"/></RecoverInfo>' >"$1/recover"
+  printf '\x00<DevInfo><DevList><Dev><DevName>cut' >"$1/damaged"
+}
+
 WORK="$BUILD/fuzz/run"
 rm -rf "$WORK"
 mkdir -p "$WORK"
