@@ -85,6 +85,21 @@ seed_fuzz_config_xml() {
   printf '\x00<DevInfo><DevList><Dev><DevName>cut' >"$1/damaged"
 }
 
+seed_fuzz_string_table() {
+  printf '# comment\n850\tOK\n851\tCancel\n968\tline\\nnext\\t\\\\\n' >"$1/table.lang"
+  printf '\xef\xbb\xbf228\t\xe8\xaf\xa5\xe7\xa8\x8b\xe5\xba\x8f\r\n\r\n1\t\n' >"$1/bom.lang"
+  printf '850 OK\n65536\tx\n' >"$1/broken.lang"
+}
+
+seed_fuzz_report_compare() {
+  printf '9\0A' >"$1/hex"
+  printf '1.5\x0010%%' >"$1/percent"
+  printf '2024-01-05 08:00\x002023/12/31' >"$1/dates"
+  printf '12:30 PM\x0012:29:59' >"$1/times"
+  printf -- '-1\x005' >"$1/minus"
+  printf 'x\0X' >"$1/text"
+}
+
 WORK="$BUILD/fuzz/run"
 rm -rf "$WORK"
 mkdir -p "$WORK"

@@ -22,6 +22,8 @@ int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("QELM2_LOOPBACK_ONLY", "1", 0);
+    setenv("QELM2_TEST_SOURCE_DIR", QELM2_TEST_SOURCE_DIR_DEFAULT, 0);
+    setenv("QELM2_TEST_BIN_DIR", QELM2_TEST_BIN_DIR_DEFAULT, 0);
     qInstallMessageHandler(QuietHandler);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
