@@ -100,6 +100,23 @@ seed_fuzz_report_compare() {
   printf 'x\0X' >"$1/text"
 }
 
+seed_fuzz_mp4_reader() {
+  # Small MP4 files made by ffmpeg (H.264 + AAC, H.265 + mu-law, audio only).
+  local lavfi="-f lavfi -i testsrc2=size=64x48:rate=10 -f lavfi -i sine=sample_rate=8000"
+  ffmpeg -nostdin -v error -y $lavfi -t 0.5 -c:v libx264 -bf 0 -g 3 -c:a aac -f mp4 "$1/h264_aac.mp4" || true
+  ffmpeg -nostdin -v error -y $lavfi -t 0.5 -c:v libx265 -x265-params log-level=error:bframes=0 -c:a pcm_mulaw -f mov "$1/h265_ulaw.mov" || true
+  ffmpeg -nostdin -v error -y -f lavfi -i sine=sample_rate=16000 -t 0.3 -c:a aac -f mp4 "$1/aac.mp4" || true
+  printf '\x00\x00\x00\x08moov' >"$1/empty_moov"
+}
+
+seed_fuzz_mp4_journal() {
+  # Damage instructions: a cut for the journal, byte flips, then the same for the data.
+  printf '\x00\x00\x00\x00\x00\x00' >"$1/intact"
+  printf '\x80\x40\x00\x00\x00\x00' >"$1/cut_journal"
+  printf '\x00\x00\x02\x00\x30\x01\x01\x00\x08\x00\x00\x00' >"$1/flips"
+  printf '\x00\x00\x00\x80\x20\x00' >"$1/cut_data"
+}
+
 WORK="$BUILD/fuzz/run"
 rm -rf "$WORK"
 mkdir -p "$WORK"
