@@ -112,10 +112,9 @@ TEST(CThreadTest, DeletingARunningThreadJoinsIt)
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         g_baseBodyMayEnd = true;
     });
-    auto begin = std::chrono::steady_clock::now();
     delete t; // waits for the body instead of leaving it running on freed memory
+    // The body ends only after the flag is set, so seeing it set proves the wait.
     EXPECT_TRUE(g_baseBodyMayEnd.load());
-    EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(20));
     releaser.join();
 }
 
