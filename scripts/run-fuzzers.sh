@@ -117,6 +117,51 @@ seed_fuzz_mp4_journal() {
   printf '\x00\x00\x00\x80\x20\x00' >"$1/cut_data"
 }
 
+# AVI record files: whole files of both header forms (finished, with an odd
+# chunk, unfinished) and compact inputs that the target puts behind a header.
+seed_fuzz_avi_reader() {
+  python3 - "$1" <<'PY'
+import struct, sys
+out = sys.argv[1]
+def chunks(items):
+    data, index, off = b"", b"", 4
+    for code, flags, payload in items:
+        data += code + struct.pack("<I", len(payload)) + payload
+        index += code + struct.pack("<III", flags, off, len(payload))
+        off += 8 + len(payload)
+    return data, index
+def avi(av, handler, items, finished=True):
+    size = 9896 if av else 5672
+    h = bytearray(size)
+    h[0:4] = b"RIFF"; h[8:12] = b"AVI "
+    struct.pack_into("<I", h, 56, 2 if av else 1)
+    struct.pack_into("<II", h, 64, 176, 144)
+    h[112:116] = handler
+    struct.pack_into("<I", h, 132, 25)
+    if av:
+        struct.pack_into("<I", h, 4360, 1)
+    h[size - 12:size - 8] = b"LIST"; h[size - 4:size] = b"movi"
+    data, index = chunks(items)
+    pad = b"\xff" * ((4 - len(data) % 4) % 4)
+    if finished:
+        struct.pack_into("<I", h, size - 8, len(data) + len(pad) + 4)
+        return bytes(h) + data + pad + b"idx1" + struct.pack("<I", len(index)) + index
+    return bytes(h) + data
+idr = b"\x00\x00\x00\x01\x67\x42\x00\x00\x00\x01\x68\xce\x00\x00\x00\x01\x65\x88\x80"
+p = b"\x00\x00\x00\x01\x41\x9a\x02"
+hevc = b"\x00\x00\x00\x01\x40\x01\x0c\x00\x00\x00\x01\x42\x01\x01\x00\x00\x00\x01\x26\x01\xaf"
+items = [(b"00dc", 16, idr)] + [(b"00dc", 0, p)] * 30 + [(b"00dc", 16, idr)]
+open(out + "/video.avi", "wb").write(avi(False, b"H264", items))
+open(out + "/av.avi", "wb").write(avi(True, b"H264", [(b"01wb", 16, b"\x7f" * 5)] + items[:5] + [(b"01wb", 16, b"\x01")]))
+open(out + "/unfinished.avi", "wb").write(avi(False, b"H264", items[:8], finished=False)[:-3])
+open(out + "/hevc.avi", "wb").write(avi(False, b"H265", [(b"00dc", 16, hevc), (b"00dc", 0, b"\x00\x00\x00\x01\x02\x01\xd0")]))
+open(out + "/mpeg4.avi", "wb").write(avi(False, b"XVID", [(b"00dc", 16, b"\x00\x00\x01\x01" + b"\x22" * 30)]))
+data, index = chunks(items[:6])
+open(out + "/compact", "wb").write(bytes([0, 0]) + struct.pack("<I", 25) + struct.pack("<I", len(data) + 4) + data + b"idx1" + struct.pack("<I", len(index)) + index)
+open(out + "/compact-walk", "wb").write(bytes([1, 2]) + struct.pack("<I", 0xFFFFFFFF) + b"\xff\xff\xff\xff" + chunks([(b"00dc", 16, hevc)])[0])
+PY
+}
+
 WORK="$BUILD/fuzz/run"
 rm -rf "$WORK"
 mkdir -p "$WORK"
