@@ -3,7 +3,7 @@
 // streams with "-c copy"; wall time and memory of both.
 //   mp4_record_bench [work folder] [seconds]
 // The test streams are made with ffmpeg in the work folder on the first run.
-#include "media/media_params.h"
+#include "controls/media_params.h"
 #include "media/mp4_writer.h"
 
 extern "C" {

@@ -3,7 +3,7 @@
 // with a pre-record buffer, files of a set length and a time limit.
 #pragma once
 
-#include "media/media_params.h"
+#include "controls/media_params.h"
 
 #include <cstdint>
 #include <ctime>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "controls/avi_file.h"
-#include "media/media_params.h"
+#include "controls/media_params.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,7 @@
 #include "media/mp4_writer.h"
 
 #include "core/log.h"
-#include "media/media_params.h"
+#include "controls/media_params.h"
 #include "media/mp4ext/mp4ext.h"
 #include "media/mp4ext/nal_units.h"
 #include "platform/clock.h"

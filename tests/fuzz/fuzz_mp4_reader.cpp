@@ -1,6 +1,6 @@
 // Fuzz target: the MP4 reader. The input is a whole file; the library's read
 // calls and CMP4Writer's read side walk everything in it.
-#include "media/media_params.h"
+#include "controls/media_params.h"
 #include "media/mp4_writer.h"
 #include "media/mp4ext/mp4ext.h"
 #include "mp4/mp4.h"

@@ -1,6 +1,6 @@
 // The media parameter records: the marker that makes a StreamMediaParam usable
 // (sizes and offsets are checked at compile time in the header).
-#include "media/media_params.h"
+#include "controls/media_params.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // CMP4Writer's read side: positioning by second and key frame, times and
 // lengths, files made by ffmpeg, small buffers, damaged files.
-#include "media/media_params.h"
+#include "controls/media_params.h"
 #include "media/mp4_writer.h"
 #include "mp4/mp4.h"
 #include "tests/media/media_test_util.h"

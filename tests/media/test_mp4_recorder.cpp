@@ -1,7 +1,7 @@
 // CMP4Writer end to end: streams made by ffmpeg go in frame by frame, ffprobe
 // and a full ffmpeg decode check the file, and the reader must give back the
 // same access units.
-#include "media/media_params.h"
+#include "controls/media_params.h"
 #include "media/mp4_writer.h"
 #include "tests/media/media_test_util.h"
 

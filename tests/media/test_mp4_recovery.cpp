@@ -2,7 +2,7 @@
 // leaves a ".tmp" file and its journal; the next start finishes it into a
 // playable MP4 that lacks at most about the last second.
 #include "media/mp4_writer.h"
-#include "media/media_params.h"
+#include "controls/media_params.h"
 #include "tests/media/media_test_util.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // CMP4Writer's rules on synthetic frames: open results and names, sample
 // durations (time stamps, audio drift, wall-clock pacing), parameter sets,
 // start-code conversion, audio headers and the H.265 collection.
-#include "media/media_params.h"
+#include "controls/media_params.h"
 #include "media/mp4_writer.h"
 #include "media/mp4ext/mp4ext.h"
 #include "mp4/mp4.h"

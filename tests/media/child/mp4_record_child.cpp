@@ -1,7 +1,7 @@
 // A recorder for the crash-recovery test: records the test streams through
 // CMP4Writer at a steady pace, printing the video frames written after each
 // frame, until it is killed.
-#include "media/media_params.h"
+#include "controls/media_params.h"
 #include "media/mp4_writer.h"
 #include "tests/media/media_test_util.h"
 

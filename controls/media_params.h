@@ -1,5 +1,6 @@
-// The fixed-size media records that every media component exchanges as raw
-// bytes: stream parameters, frame headers, ONVIF profiles, talk-back packets.
+// The fixed-size media records that every media component, the stand-ins of
+// the closed controls among them, exchanges as raw bytes: stream parameters,
+// frame headers, ONVIF profiles, talk-back packets.
 #pragma once
 
 #include <bit>
