@@ -326,15 +326,20 @@ TEST_F(AviRecordTest, PreRecordReachesBackToAKeyFrame)
         int32_t asked;    // BeginRecordFile pre-record seconds
         size_t firstFrame;
     };
-    // Frames 0..149 are buffered (key frames at 0, 25, 50, ...); the file
-    // begins with the last key frame at least `asked` seconds back.
-    for (const Case& c : {Case{2, 2, 75}, Case{5, 5, 0}, Case{5, 2, 75}, Case{0, 2, 150}}) {
+    // Frames 0..149 arrive 40 ms apart (key frames at 0, 25, 50, ...) and the
+    // recording starts half a second after the last; the file begins with the
+    // last key frame at least `asked` seconds back.
+    for (const Case& c : {Case{2, 2, 100}, Case{5, 5, 25}, Case{5, 2, 100}, Case{0, 2, 150}}) {
         SCOPED_TRACE(std::to_string(c.armed) + "/" + std::to_string(c.asked));
         TempDir folder;
         const int32_t stream = 40 + c.armed * 10 + c.asked;
         Begin(stream, true);
         ASSERT_EQ(ctrl.SetPreRecord(stream, "", c.armed, 0, 0), 0);
         Feed(stream, 0, 150);
+        // Half a key-frame interval later, no key frame sits near the
+        // pre-record boundary, so the real time a loaded machine adds to the
+        // test clock cannot move the start.
+        qelm::AdvanceTestClock(500ms);
         const int32_t id = ctrl.BeginRecordFile(stream, folder.path().c_str(), c.asked, 0, 1800, 1);
         ASSERT_GT(id, 0);
         ASSERT_EQ(ctrl.StopRecordFile(id), 0);
