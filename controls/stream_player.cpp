@@ -1,0 +1,913 @@
+// Stand-in of the stream player control: per-render libavcodec decoders fed
+// from any thread, the latest picture handed to the UI thread for painting.
+#include "controls/stream_player.h"
+
+#include "controls/journal.h"
+#include "platform/logsink.h"
+
+#include <QFile>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#ifdef QT_MULTIMEDIA_LIB
+#include <QAudioDevice>
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QMediaDevices>
+#endif
+
+namespace qelm {
+
+// One render: its decoders and its latest picture. Shared between the
+// control and the threads that feed it, so a render destroyed during
+// InputData lives until that call returns.
+struct StreamPlayerRender {
+    explicit StreamPlayerRender(int32_t renderId) : id(renderId) {}
+    ~StreamPlayerRender()
+    {
+        CloseVideo();
+        CloseAudio();
+    }
+
+    void CloseVideo()
+    {
+        avcodec_free_context(&video);
+        sws_freeContext(sws);
+        sws = nullptr;
+        av_frame_free(&lastVideo);
+    }
+    void CloseAudio()
+    {
+        avcodec_free_context(&audio);
+        swr_free(&swr);
+    }
+
+    const int32_t id;
+
+    std::mutex decodeMutex;  // one decode at a time per render; guards the fields below
+    AVCodecContext* video = nullptr;
+    AVCodecContext* audio = nullptr;
+    SwsContext* sws = nullptr;
+    AVFrame* lastVideo = nullptr;  // last decoded picture, for snapshots
+    SwrContext* swr = nullptr;     // decoded audio to interleaved 16-bit PCM
+    int swrRate = 0, swrChannels = 0, swrFormat = -1;
+
+    std::mutex soundMutex;  // guards the PCM queue for the sound output
+    QByteArray pcm;
+    int pcmRate = 0;
+    int pcmChannels = 0;
+    std::atomic<int64_t> soundBytes{0};
+
+    // Written by the UI thread, read by the decoding threads.
+    std::atomic<int> viewWidth{0};
+    std::atomic<int> viewHeight{0};
+    std::atomic<bool> fill{false};
+    std::atomic<bool> zoomed{false};
+    std::atomic<bool> sound{false};
+
+    std::mutex pictureMutex;  // guards picture
+    QImage picture;
+    std::atomic<bool> newPicture{false};
+    std::atomic<int64_t> pictures{0};
+    std::atomic<int64_t> audioFrames{0};
+};
+
+} // namespace qelm
+
+using qelm::StreamPlayerRender;
+
+namespace {
+
+std::atomic<int32_t> g_nextRenderId{1};
+
+// Pictures larger than this on a side are refused: no camera sends them,
+// and they would make the conversion buffers unbounded.
+constexpr int kMaxSide = 8192;
+
+std::string FixedText(const char* field, size_t size)
+{
+    return std::string(field, strnlen(field, size));
+}
+
+AVCodecID VideoCodecId(const std::string& name)
+{
+    if (name == "H264" || name == "H.264")
+        return AV_CODEC_ID_H264;
+    if (name == "H265" || name == "H.265")
+        return AV_CODEC_ID_HEVC;
+    if (name == "MPEG4" || name == "MP4V")
+        return AV_CODEC_ID_MPEG4;
+    return AV_CODEC_ID_NONE;
+}
+
+bool IsAacName(const std::string& name)
+{
+    return name.rfind("AAC", 0) == 0 || name.rfind("MPEG4-GENERIC", 0) == 0 || name.rfind("AACG4-GENERIC", 0) == 0 ||
+           name.rfind("MP4A", 0) == 0;
+}
+
+// An AAC-LC AudioSpecificConfig for frames that come without ADTS headers.
+bool MakeAacConfig(int sampleRate, int channels, uint8_t out[2])
+{
+    static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
+    int index = -1;
+    for (int i = 0; i < 13; ++i)
+        if (kRates[i] == sampleRate)
+            index = i;
+    if (index < 0 || channels < 1 || channels > 7)
+        return false;
+    const unsigned v = (2u << 11) | (unsigned(index) << 7) | (unsigned(channels) << 3);
+    out[0] = uint8_t(v >> 8);
+    out[1] = uint8_t(v);
+    return true;
+}
+
+bool IsAdtsAt(const uint8_t* p, int32_t length, int32_t at)
+{
+    return length >= at + 7 && p[at] == 0xFF && (p[at + 1] & 0xF6) == 0xF0;
+}
+
+// Skips what sources put in front of an AAC frame: 4 bytes before an ADTS
+// header, or a 4-byte RFC 3640 AU header (16-bit header length, one header).
+int32_t AacPayloadOffset(const uint8_t* p, int32_t length)
+{
+    if (IsAdtsAt(p, length, 0))
+        return 0;
+    if (IsAdtsAt(p, length, 4))
+        return 4;
+    if (length > 4 && p[0] == 0x00 && p[1] == 0x10 && int32_t((p[2] << 5) | (p[3] >> 3)) == length - 4)
+        return 4;
+    return 0;
+}
+
+bool SetExtradata(AVCodecContext* ctx, const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return true;
+    ctx->extradata = static_cast<uint8_t*>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!ctx->extradata)
+        return false;
+    memcpy(ctx->extradata, data, size);
+    ctx->extradata_size = int(size);
+    return true;
+}
+
+AVCodecContext* OpenDecoder(AVCodecID id, const VideoParam* v, const AudioParam* a)
+{
+    const AVCodec* codec = avcodec_find_decoder(id);
+    if (!codec)
+        return nullptr;
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    if (!ctx)
+        return nullptr;
+    bool ok = true;
+    if (v) {
+        if (v->width > 0 && v->height > 0 && v->width <= kMaxSide && v->height <= kMaxSide) {
+            ctx->width = v->width;
+            ctx->height = v->height;
+        }
+        const size_t n = size_t(std::clamp<int>(v->configLength, 0, int(sizeof(v->config))));
+        ok = SetExtradata(ctx, v->config, n);
+        ctx->thread_count = 1;  // one render per stream: keep latency and thread count low
+    }
+    if (a) {
+        const int channels = a->channels > 0 && a->channels <= 8 ? a->channels : 1;
+        av_channel_layout_default(&ctx->ch_layout, channels);
+        ctx->sample_rate = a->sampleRate > 0 ? a->sampleRate : 8000;
+        if (id == AV_CODEC_ID_AAC) {
+            uint8_t asc[2];
+            if (MakeAacConfig(ctx->sample_rate, channels, asc))
+                ok = SetExtradata(ctx, asc, sizeof asc);
+        }
+    }
+    if (!ok || avcodec_open2(ctx, codec, nullptr) < 0) {
+        avcodec_free_context(&ctx);
+        return nullptr;
+    }
+    return ctx;
+}
+
+// Output size of the scaler: the pane's size when filling, the fitted size
+// when keeping the aspect ratio, the source size while zoomed (the painter
+// then cuts the zoomed part out of it).
+QSize OutputSize(const StreamPlayerRender& r, int srcW, int srcH)
+{
+    const int vw = r.viewWidth.load();
+    const int vh = r.viewHeight.load();
+    if (r.zoomed.load() || vw <= 0 || vh <= 0)
+        return {srcW, srcH};
+    if (r.fill.load())
+        return {std::min(vw, kMaxSide), std::min(vh, kMaxSide)};
+    QSize s(srcW, srcH);
+    s.scale(vw, vh, Qt::KeepAspectRatio);
+    return s.expandedTo(QSize(1, 1));
+}
+
+// Converts a decoded frame to an RGB32 picture of the given size.
+QImage ToImage(SwsContext** sws, const AVFrame* f, QSize size)
+{
+    if (f->width <= 0 || f->height <= 0 || f->width > kMaxSide || f->height > kMaxSide || size.isEmpty())
+        return {};
+    *sws = sws_getCachedContext(*sws, f->width, f->height, AVPixelFormat(f->format), size.width(), size.height(),
+                                AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!*sws)
+        return {};
+    QImage img(size, QImage::Format_RGB32);
+    if (img.isNull())
+        return {};
+    uint8_t* dst[4] = {img.bits(), nullptr, nullptr, nullptr};
+    int stride[4] = {int(img.bytesPerLine()), 0, 0, 0};
+    if (sws_scale(*sws, f->data, f->linesize, 0, f->height, dst, stride) <= 0)
+        return {};
+    return img;
+}
+
+// Sends one packet and drains the decoder, handing each frame to onFrame;
+// returns the number of frames, or -1 on a decoder error.
+template <class OnFrame>
+int Decode(AVCodecContext* ctx, const uint8_t* data, int32_t length, int64_t pts, OnFrame onFrame)
+{
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* f = av_frame_alloc();
+    int frames = -1;
+    if (length > 0 && pkt && f && av_new_packet(pkt, length) == 0) {
+        memcpy(pkt->data, data, size_t(length));
+        pkt->pts = pts;
+        const int rc = avcodec_send_packet(ctx, pkt);
+        if (rc >= 0 || rc == AVERROR(EAGAIN)) {
+            frames = 0;
+            while (avcodec_receive_frame(ctx, f) >= 0) {
+                onFrame(f);
+                av_frame_unref(f);
+                ++frames;
+            }
+        }
+    }
+    av_frame_free(&f);
+    av_packet_free(&pkt);
+    return frames;
+}
+
+// Queues a decoded audio frame as interleaved 16-bit PCM for the sound
+// output; at most two seconds wait, older sound is dropped.
+void QueueSound(StreamPlayerRender& r, AVFrame* f)
+{
+    const int channels = f->ch_layout.nb_channels;
+    if (f->sample_rate <= 0 || channels <= 0 || channels > 8 || f->nb_samples <= 0)
+        return;
+    if (!r.swr || r.swrRate != f->sample_rate || r.swrChannels != channels || r.swrFormat != f->format) {
+        swr_free(&r.swr);
+        AVChannelLayout out;
+        av_channel_layout_default(&out, channels);
+        if (swr_alloc_set_opts2(&r.swr, &out, AV_SAMPLE_FMT_S16, f->sample_rate, &f->ch_layout,
+                                AVSampleFormat(f->format), f->sample_rate, 0, nullptr) < 0 ||
+            swr_init(r.swr) < 0) {
+            swr_free(&r.swr);
+            return;
+        }
+        r.swrRate = f->sample_rate;
+        r.swrChannels = channels;
+        r.swrFormat = f->format;
+    }
+    QByteArray chunk(qsizetype(f->nb_samples) * channels * 2, Qt::Uninitialized);
+    uint8_t* out = reinterpret_cast<uint8_t*>(chunk.data());
+    const int n = swr_convert(r.swr, &out, f->nb_samples, const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
+    if (n <= 0)
+        return;
+    chunk.truncate(qsizetype(n) * channels * 2);
+    std::lock_guard lock(r.soundMutex);
+    if (r.pcmRate != f->sample_rate || r.pcmChannels != channels)
+        r.pcm.clear();
+    r.pcmRate = f->sample_rate;
+    r.pcmChannels = channels;
+    r.pcm.append(chunk);
+    const qsizetype limit = qsizetype(f->sample_rate) * channels * 2 * 2;
+    if (r.pcm.size() > limit)
+        r.pcm.remove(0, r.pcm.size() - limit);
+    r.soundBytes += chunk.size();
+}
+
+bool WriteYuv(const AVFrame* f, const char* path)
+{
+    SwsContext* sws = sws_getContext(f->width, f->height, AVPixelFormat(f->format), f->width, f->height,
+                                     AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
+    if (!sws)
+        return false;
+    uint8_t* planes[4] = {};
+    int strides[4] = {};
+    const int size = av_image_alloc(planes, strides, f->width, f->height, AV_PIX_FMT_YUV420P, 1);
+    bool ok = false;
+    if (size > 0) {
+        sws_scale(sws, f->data, f->linesize, 0, f->height, planes, strides);
+        QFile file(QString::fromUtf8(path));
+        ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+             file.write(reinterpret_cast<const char*>(planes[0]), size) == size;
+        av_freep(&planes[0]);
+    }
+    sws_freeContext(sws);
+    return ok;
+}
+
+} // namespace
+
+StreamPlayerControl::StreamPlayerControl(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(false);
+    connect(&m_poll, &QTimer::timeout, this, [this] { PollPictures(); });
+    m_poll.start(15);
+    qelm::Journal::Call("StreamPlayer::Create", {}, 0);
+}
+
+StreamPlayerControl::~StreamPlayerControl()
+{
+    m_poll.stop();
+    StopSound();
+    std::lock_guard lock(m_mutex);
+    m_renders.clear();  // a feeding thread keeps its render alive until its call returns
+    qelm::Journal::Call("StreamPlayer::Destroy", {}, 0);
+}
+
+std::shared_ptr<StreamPlayerRender> StreamPlayerControl::FindRender(int32_t renderId) const
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_renders.find(renderId);
+    return it == m_renders.end() ? nullptr : it->second;
+}
+
+int32_t StreamPlayerControl::SetupDecoder(int32_t kind, int32_t renderId, const uint8_t* param, int32_t length)
+{
+    int32_t result = -1;
+    std::string codec;
+    auto r = FindRender(renderId);
+    if (r && param && kind == kVideo && length == int32_t(sizeof(VideoParam))) {
+        VideoParam v;
+        memcpy(&v, param, sizeof v);
+        codec = FixedText(v.codecName, sizeof v.codecName);
+        const AVCodecID id = VideoCodecId(codec);
+        if (id != AV_CODEC_ID_NONE) {
+            std::lock_guard lock(r->decodeMutex);
+            r->CloseVideo();
+            r->video = OpenDecoder(id, &v, nullptr);
+            result = r->video ? 0 : -1;
+        }
+    } else if (r && param && kind == kAudio && length == int32_t(sizeof(AudioParam))) {
+        AudioParam a;
+        memcpy(&a, param, sizeof a);
+        codec = FixedText(a.codecName, sizeof a.codecName);
+        const AVCodecID id = codec == "G711" ? AV_CODEC_ID_PCM_MULAW
+                             : IsAacName(codec) ? AV_CODEC_ID_AAC
+                                                : AV_CODEC_ID_NONE;
+        if (id != AV_CODEC_ID_NONE) {
+            std::lock_guard lock(r->decodeMutex);
+            r->CloseAudio();
+            r->audio = OpenDecoder(id, nullptr, &a);
+            result = r->audio ? 0 : -1;
+        }
+    }
+    if (result != 0)
+        qelm::PlatformLog(3, "StreamPlayer: SetupDecoder failed, kind=%d, RenderId=%d, codec=%s, length=%d", kind,
+                          renderId, codec.c_str(), length);
+    qelm::Journal::Call("CStreamPlayerCtrl::SetupDecoder", {kind, renderId, codec, length}, result);
+    return result;
+}
+
+int32_t StreamPlayerControl::InputData(int32_t kind, int32_t renderId, const uint8_t* frame, int32_t length,
+                                       const uint8_t* header, int32_t headerLength)
+{
+    int32_t result = -1;
+    MediaFrameHeader h{};
+    const bool valid = frame && length > 0 && header && headerLength == int32_t(sizeof(MediaFrameHeader));
+    if (valid)
+        memcpy(&h, header, sizeof h);
+    auto r = valid ? FindRender(renderId) : nullptr;
+    if (r && kind == kVideo) {
+        QImage img;
+        {
+            std::lock_guard lock(r->decodeMutex);
+            if (r->video) {
+                if (!r->lastVideo)
+                    r->lastVideo = av_frame_alloc();
+                AVFrame* last = r->lastVideo;
+                const int n = last ? Decode(r->video, frame, length, int64_t(h.timeStamp),
+                                            [last](AVFrame* f) {
+                                                av_frame_unref(last);
+                                                av_frame_move_ref(last, f);
+                                            })
+                                   : -1;
+                result = n < 0 ? -1 : 0;
+                if (n > 0) {
+                    img = ToImage(&r->sws, r->lastVideo,
+                                  OutputSize(*r, r->lastVideo->width, r->lastVideo->height));
+                    r->pictures += n;
+                }
+            }
+        }
+        if (!img.isNull()) {
+            std::lock_guard lock(r->pictureMutex);
+            r->picture = std::move(img);
+            r->newPicture = true;
+        }
+    } else if (r && kind == kAudio) {
+        std::lock_guard lock(r->decodeMutex);
+        if (r->audio) {
+            const int32_t skip = r->audio->codec_id == AV_CODEC_ID_AAC ? AacPayloadOffset(frame, length) : 0;
+            StreamPlayerRender& render = *r;
+            const int n = Decode(r->audio, frame + skip, length - skip, int64_t(h.timeStamp), [&render](AVFrame* f) {
+                if (render.sound)
+                    QueueSound(render, f);
+            });
+            result = n < 0 ? -1 : 0;
+            if (n > 0)
+                r->audioFrames += n;
+        }
+    }
+    qelm::Journal::Call("CStreamPlayerCtrl::InputData", {kind, renderId, frame, length, header, headerLength}, result);
+    return result;
+}
+
+int32_t StreamPlayerControl::CloseDecoder(int32_t kind, int32_t renderId)
+{
+    int32_t result = -1;
+    auto r = kind == kVideo || kind == kAudio ? FindRender(renderId) : nullptr;
+    if (r) {
+        {
+            std::lock_guard lock(r->decodeMutex);
+            if (kind == kVideo)
+                r->CloseVideo();
+            else
+                r->CloseAudio();
+        }
+        if (kind == kVideo && !m_showLastFrame) {
+            std::lock_guard lock(r->pictureMutex);
+            r->picture = QImage();
+            r->newPicture = true;
+        }
+        result = 0;
+    }
+    qelm::Journal::Call("CStreamPlayerCtrl::CloseDecoder", {kind, renderId}, result);
+    return result;
+}
+
+int32_t StreamPlayerControl::CreateRender(const char* name)
+{
+    auto r = std::make_shared<StreamPlayerRender>(g_nextRenderId++);
+    {
+        std::lock_guard lock(m_mutex);
+        m_renders.emplace(r->id, r);
+    }
+    PushTargetSize();
+    qelm::Journal::Call("CStreamPlayerCtrl::CreateRender", {name}, r->id);
+    return r->id;
+}
+
+int32_t StreamPlayerControl::DestroyRender(int32_t renderId)
+{
+    std::shared_ptr<StreamPlayerRender> r;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_renders.find(renderId);
+        if (it != m_renders.end()) {
+            r = std::move(it->second);
+            m_renders.erase(it);
+        }
+    }
+    const int32_t result = r ? 0 : -1;
+    if (r && m_soundRender == renderId)
+        StopSound();
+    r.reset();  // freed here, or by the thread that is still decoding into it
+    update();
+    qelm::Journal::Call("CStreamPlayerCtrl::DestroyRender", {renderId}, result);
+    return result;
+}
+
+int32_t StreamPlayerControl::SetSound(int32_t renderId, int32_t on)
+{
+    // One render of a control plays at a time; its decoding threads queue
+    // PCM and the UI thread hands it to the audio sink.
+    int32_t result = -1;
+    if (auto r = FindRender(renderId)) {
+        if (on) {
+            if (m_soundRender != renderId) {
+                if (auto old = FindRender(m_soundRender))
+                    old->sound = false;
+                StopSound();
+            }
+            m_soundRender = renderId;
+        } else if (m_soundRender == renderId) {
+            StopSound();
+        }
+        r->sound = on != 0;
+        if (!on) {
+            std::lock_guard lock(r->soundMutex);
+            r->pcm.clear();
+        }
+        result = 0;
+    }
+    qelm::Journal::Call("CStreamPlayerCtrl::SetSound", {renderId, on}, result);
+    return result;
+}
+
+void StreamPlayerControl::StopSound()
+{
+#ifdef QT_MULTIMEDIA_LIB
+    if (m_soundOut)
+        static_cast<QAudioSink*>(m_soundOut.get())->stop();
+#endif
+    m_soundOut.reset();
+    m_soundDevice = nullptr;
+    m_soundPending.clear();
+    m_soundRate = m_soundChannels = 0;
+    m_soundRender = 0;
+}
+
+void StreamPlayerControl::PumpSound()
+{
+    if (m_soundRender == 0)
+        return;
+    auto r = FindRender(m_soundRender);
+    if (!r) {
+        StopSound();
+        return;
+    }
+    QByteArray pcm;
+    int rate = 0, channels = 0;
+    {
+        std::lock_guard lock(r->soundMutex);
+        pcm.swap(r->pcm);
+        rate = r->pcmRate;
+        channels = r->pcmChannels;
+    }
+    if (pcm.isEmpty() && m_soundPending.isEmpty())
+        return;
+#ifdef QT_MULTIMEDIA_LIB
+    if (rate != m_soundRate || channels != m_soundChannels) {
+        m_soundOut.reset();
+        m_soundDevice = nullptr;
+        m_soundPending.clear();
+        m_soundRate = rate;
+        m_soundChannels = channels;
+        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+        QAudioFormat format;
+        format.setSampleRate(rate);
+        format.setChannelCount(channels);
+        format.setSampleFormat(QAudioFormat::Int16);
+        if (device.isNull() || !device.isFormatSupported(format)) {
+            if (!m_noSoundDevice)
+                qelm::PlatformLog(3, "StreamPlayer: no audio output for %d Hz, %d channels; sound is not played.",
+                                  rate, channels);
+            m_noSoundDevice = true;
+        } else {
+            auto* sink = new QAudioSink(device, format);
+            m_soundOut.reset(sink);
+            m_soundDevice = sink->start();
+        }
+    }
+    if (!m_soundDevice)
+        return;  // no device: the sound is dropped
+    m_soundPending.append(pcm);
+    auto* sink = static_cast<QAudioSink*>(m_soundOut.get());
+    const qsizetype room = std::min<qsizetype>(sink->bytesFree(), m_soundPending.size());
+    if (room > 0) {
+        const qint64 written = m_soundDevice->write(m_soundPending.constData(), room);
+        if (written > 0)
+            m_soundPending.remove(0, qsizetype(written));
+    }
+    const qsizetype limit = qsizetype(rate) * channels * 2;  // at most a second waits here
+    if (m_soundPending.size() > limit)
+        m_soundPending.remove(0, m_soundPending.size() - limit);
+#else
+    // Built without an audio output: the sound is decoded and dropped.
+    m_soundRate = rate;
+    m_soundChannels = channels;
+#endif
+}
+
+int64_t StreamPlayerControl::SoundBytes(int32_t renderId) const
+{
+    auto r = FindRender(renderId);
+    return r ? r->soundBytes.load() : -1;
+}
+
+int32_t StreamPlayerControl::SetZoomMode(int32_t renderId, int32_t mode)
+{
+    int32_t result = -1;
+    if (FindRender(renderId) && mode >= kZoomOff && mode <= kZoomMove) {
+        m_zoomMode = mode;
+        if (mode == kZoomOff)
+            m_zoom = QRectF(0, 0, 1, 1);
+        m_dragging = false;
+        PushTargetSize();
+        update();
+        result = 0;
+    }
+    qelm::Journal::Call("CStreamPlayerCtrl::SetZoomMode", {renderId, mode}, result);
+    return result;
+}
+
+void StreamPlayerControl::SetShowLastFrame(int32_t show)
+{
+    m_showLastFrame = show != 0;
+    qelm::Journal::Call("CStreamPlayerCtrl::SetShowLastFrame", {show});
+}
+
+void StreamPlayerControl::SnapShot(int32_t renderId, int32_t format, const char* path)
+{
+    bool ok = false;
+    auto r = FindRender(renderId);
+    if (r && path && *path) {
+        AVFrame* f = av_frame_alloc();
+        {
+            std::lock_guard lock(r->decodeMutex);
+            if (f && r->lastVideo && r->lastVideo->width > 0 && av_frame_ref(f, r->lastVideo) < 0)
+                av_frame_unref(f);
+        }
+        if (f && f->width > 0) {
+            if (format == kPicYuv) {
+                ok = WriteYuv(f, path);
+            } else {
+                SwsContext* sws = nullptr;
+                const QImage img = ToImage(&sws, f, QSize(f->width, f->height));
+                sws_freeContext(sws);
+                ok = !img.isNull() && img.save(QString::fromUtf8(path), format == kPicBmp ? "BMP" : "JPG", 90);
+            }
+        }
+        av_frame_free(&f);
+    }
+    if (!ok)
+        qelm::PlatformLog(3, "StreamPlayer: SnapShot failed, RenderId=%d, format=%d, path=%s", renderId, format,
+                          path ? path : "");
+    qelm::Journal::Call("CStreamPlayerCtrl::SnapShot", {renderId, format, path});
+}
+
+int32_t StreamPlayerControl::SetRecordMark(int32_t streamId, int32_t on)
+{
+    m_recordMark = on != 0;
+    update();
+    qelm::Journal::Call("CStreamPlayerCtrl::SetRecordMark", {streamId, on}, 0);
+    return 0;
+}
+
+int32_t StreamPlayerControl::SetFullDisplay(int32_t fill)
+{
+    m_fill = fill != 0;
+    PushTargetSize();
+    update();
+    qelm::Journal::Call("CStreamPlayerCtrl::SetFullDisplay", {fill}, 0);
+    return 0;
+}
+
+int32_t StreamPlayerControl::ReleaseWithoutWait()
+{
+    std::map<int32_t, std::shared_ptr<StreamPlayerRender>> renders;
+    {
+        std::lock_guard lock(m_mutex);
+        renders.swap(m_renders);
+    }
+    StopSound();
+    renders.clear();
+    update();
+    qelm::Journal::Call("CStreamPlayerCtrl::ReleaseWithoutWait", {}, 0);
+    return 0;
+}
+
+int32_t StreamPlayerControl::SetTalkMark(int32_t streamId, int32_t on)
+{
+    m_talkMark = on != 0;
+    update();
+    qelm::Journal::Call("CStreamPlayerCtrl::SetTalkMark", {streamId, on}, 0);
+    return 0;
+}
+
+int32_t StreamPlayerControl::Flip(int32_t streamId, int32_t mode)
+{
+    // Each call turns the left-right mirror on or off.
+    int32_t result = -1;
+    if (mode == 2) {
+        m_flip = !m_flip;
+        update();
+        result = 0;
+    }
+    qelm::Journal::Call("CStreamPlayerCtrl::Flip", {streamId, mode}, result);
+    return result;
+}
+
+int32_t StreamPlayerControl::SetBufferTick(int32_t tick)
+{
+    // Frames are shown as they are decoded; the buffer settings are kept for
+    // the journal only.
+    qelm::Journal::Call("CStreamPlayerCtrl::SetBufferTick", {tick}, 0);
+    return 0;
+}
+
+int32_t StreamPlayerControl::SetBufferCount(int32_t count)
+{
+    qelm::Journal::Call("CStreamPlayerCtrl::SetBufferCount", {count}, 0);
+    return 0;
+}
+
+int64_t StreamPlayerControl::DecodedPictures(int32_t renderId) const
+{
+    auto r = FindRender(renderId);
+    return r ? r->pictures.load() : -1;
+}
+
+int64_t StreamPlayerControl::DecodedAudioFrames(int32_t renderId) const
+{
+    auto r = FindRender(renderId);
+    return r ? r->audioFrames.load() : -1;
+}
+
+bool StreamPlayerControl::HasPicture() const
+{
+    std::lock_guard lock(m_mutex);
+    for (const auto& [id, r] : m_renders) {
+        std::lock_guard pl(r->pictureMutex);
+        if (!r->picture.isNull())
+            return true;
+    }
+    return false;
+}
+
+void StreamPlayerControl::PushTargetSize()
+{
+    const bool zoomed = m_zoom != QRectF(0, 0, 1, 1);
+    std::lock_guard lock(m_mutex);
+    for (const auto& [id, r] : m_renders) {
+        r->viewWidth = width();
+        r->viewHeight = height();
+        r->fill = m_fill;
+        r->zoomed = zoomed;
+    }
+}
+
+void StreamPlayerControl::PollPictures()
+{
+    bool changed = false;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& [id, r] : m_renders)
+            changed |= r->newPicture.exchange(false);
+    }
+    if (changed)
+        update();
+    PumpSound();
+}
+
+QRectF StreamPlayerControl::PictureRect(const QSize& source) const
+{
+    const QRectF all(rect());
+    if (m_fill || source.isEmpty())
+        return all;
+    QSizeF s(source);
+    s.scale(all.size(), Qt::KeepAspectRatio);
+    return QRectF(all.center().x() - s.width() / 2, all.center().y() - s.height() / 2, s.width(), s.height());
+}
+
+void StreamPlayerControl::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    std::vector<QImage> pictures;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& [id, r] : m_renders) {
+            std::lock_guard pl(r->pictureMutex);
+            if (!r->picture.isNull())
+                pictures.push_back(r->picture);  // shared, not copied
+        }
+    }
+    const bool zoomed = m_zoom != QRectF(0, 0, 1, 1);
+    m_shownSize = pictures.empty() ? QSize() : pictures.back().size();
+    for (const QImage& img : pictures) {
+        const QRectF dst = PictureRect(img.size());
+        // While zoomed the picture has the source size; otherwise it was
+        // scaled to the pane already and only a resize race makes it differ.
+        const QRectF src = zoomed ? QRectF(m_zoom.x() * img.width(), m_zoom.y() * img.height(),
+                                           m_zoom.width() * img.width(), m_zoom.height() * img.height())
+                                  : QRectF(img.rect());
+        p.save();
+        if (m_flip) {
+            p.translate(dst.center().x() * 2, 0);
+            p.scale(-1, 1);
+        }
+        p.drawImage(dst, img, src);
+        p.restore();
+    }
+    if (m_dragging && m_zoomMode == kZoomIn) {
+        p.setPen(QPen(Qt::green, 1, Qt::DashLine));
+        p.drawRect(QRect(m_dragStart, m_dragNow).normalized());
+    }
+    const int d = std::max(6, std::min(width(), height()) / 24);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    if (m_recordMark) {
+        p.setBrush(QColor(230, 30, 30));
+        p.drawEllipse(QRect(width() - 2 * d, d, d, d));
+    }
+    if (m_talkMark) {
+        p.setBrush(QColor(40, 200, 60));
+        p.drawEllipse(QRect(width() - 2 * d - (m_recordMark ? 2 * d : 0), d, d, d));
+    }
+}
+
+void StreamPlayerControl::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    PushTargetSize();
+}
+
+// Maps a pane point into the shown picture, in fractions of the whole picture.
+static QPointF ToPicture(const QPointF& pt, const QRectF& dst, const QRectF& zoom, bool flip)
+{
+    double fx = dst.width() > 0 ? (pt.x() - dst.left()) / dst.width() : 0;
+    const double fy = dst.height() > 0 ? (pt.y() - dst.top()) / dst.height() : 0;
+    if (flip)
+        fx = 1 - fx;
+    return {zoom.left() + std::clamp(fx, 0.0, 1.0) * zoom.width(), zoom.top() + std::clamp(fy, 0.0, 1.0) * zoom.height()};
+}
+
+void StreamPlayerControl::ClampZoom()
+{
+    QRectF z = m_zoom;
+    z.setWidth(std::clamp(z.width(), 1.0 / 16, 1.0));
+    z.setHeight(std::clamp(z.height(), 1.0 / 16, 1.0));
+    z.moveLeft(std::clamp(z.left(), 0.0, 1.0 - z.width()));
+    z.moveTop(std::clamp(z.top(), 0.0, 1.0 - z.height()));
+    m_zoom = z;
+    PushTargetSize();
+    update();
+}
+
+void StreamPlayerControl::mousePressEvent(QMouseEvent* event)
+{
+    if (m_zoomMode == kZoomOff || event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    m_dragStart = m_dragNow = event->position().toPoint();
+    m_dragging = true;
+}
+
+void StreamPlayerControl::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_dragging) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    const QPoint now = event->position().toPoint();
+    if (m_zoomMode == kZoomMove) {
+        const QRectF dst = PictureRect(m_shownSize);
+        if (dst.width() > 0 && dst.height() > 0) {
+            double dx = (now.x() - m_dragNow.x()) / dst.width() * m_zoom.width();
+            if (m_flip)
+                dx = -dx;
+            m_zoom.translate(-dx, -(now.y() - m_dragNow.y()) / dst.height() * m_zoom.height());
+            ClampZoom();
+        }
+    }
+    m_dragNow = now;
+    update();
+}
+
+void StreamPlayerControl::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!m_dragging) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    m_dragging = false;
+    const QRectF dst = PictureRect(m_shownSize);
+    const QPointF end = event->position();
+    if (m_zoomMode == kZoomIn) {
+        const QRect sel = QRect(m_dragStart, end.toPoint()).normalized();
+        if (sel.width() > 4 && sel.height() > 4) {
+            const QPointF a = ToPicture(sel.topLeft(), dst, m_zoom, m_flip);
+            const QPointF b = ToPicture(sel.bottomRight(), dst, m_zoom, m_flip);
+            m_zoom = QRectF(a, b).normalized();
+        } else {
+            const QPointF c = ToPicture(end, dst, m_zoom, m_flip);
+            m_zoom = QRectF(c.x() - m_zoom.width() / 4, c.y() - m_zoom.height() / 4, m_zoom.width() / 2,
+                            m_zoom.height() / 2);
+        }
+        ClampZoom();
+    } else if (m_zoomMode == kZoomOut) {
+        const QPointF c = m_zoom.center();
+        m_zoom = QRectF(c.x() - m_zoom.width(), c.y() - m_zoom.height(), m_zoom.width() * 2, m_zoom.height() * 2);
+        ClampZoom();
+    }
+    update();
+}
