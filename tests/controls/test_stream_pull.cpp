@@ -1,0 +1,544 @@
+// Tests of the stream pull control stand-in against a real RTSP camera on
+// 127.0.0.1 (tests/fixtures/rtsp_camera.py) and against silent peers.
+#include "controls/stream_pull.h"
+
+#include "controls/journal.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Starts the fixture camera and stops it when it goes out of scope.
+class RtspCamera {
+public:
+    explicit RtspCamera(int port = 0) { Start(port); }
+    ~RtspCamera() { Stop(); }
+    RtspCamera(const RtspCamera&) = delete;
+    RtspCamera& operator=(const RtspCamera&) = delete;
+
+    bool Start(int port)
+    {
+        const char* src = getenv("QELM2_TEST_SOURCE_DIR");
+        std::string script = std::string(src ? src : ".") + "/tests/fixtures/rtsp_camera.py";
+        std::string portArg = std::to_string(port);
+        int fds[2];
+        if (pipe(fds) != 0)
+            return false;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+        posix_spawn_file_actions_addclose(&fa, fds[0]);
+        const char* argv[] = {"/usr/bin/python3", script.c_str(), "--port", portArg.c_str(), nullptr};
+        int rc = posix_spawn(&m_pid, argv[0], &fa, nullptr, const_cast<char**>(argv), environ);
+        posix_spawn_file_actions_destroy(&fa);
+        close(fds[1]);
+        if (rc != 0) {
+            close(fds[0]);
+            m_pid = 0;
+            return false;
+        }
+        std::string line;
+        auto until = Clock::now() + std::chrono::seconds(15);
+        while (Clock::now() < until && line.find('\n') == std::string::npos) {
+            pollfd p{fds[0], POLLIN, 0};
+            if (poll(&p, 1, 100) > 0) {
+                char buf[128];
+                ssize_t n = read(fds[0], buf, sizeof buf);
+                if (n <= 0)
+                    break;
+                line.append(buf, static_cast<size_t>(n));
+            }
+        }
+        close(fds[0]);
+        if (sscanf(line.c_str(), "PORT %d", &m_port) != 1) {
+            Stop();
+            return false;
+        }
+        return true;
+    }
+
+    void Stop()
+    {
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGTERM);
+        for (int i = 0; i < 40; ++i) {
+            if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+                m_pid = 0;
+                return;
+            }
+            usleep(50000);
+        }
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = 0;
+    }
+
+    bool Running() const { return m_pid > 0; }
+    int Port() const { return m_port; }
+    std::string Url(const char* mount) const
+    {
+        return "rtsp://127.0.0.1:" + std::to_string(m_port) + mount;
+    }
+
+private:
+    pid_t m_pid = 0;
+    int m_port = 0;
+};
+
+struct Sink : IStreamPullEvents {
+    std::vector<std::pair<int32_t, int32_t>> statuses;
+    std::vector<std::pair<int32_t, StreamMediaParam>> params;
+
+    void OnStreamStatus(int32_t id, int32_t status, const char*, const void*) override
+    {
+        statuses.emplace_back(id, status);
+    }
+    void MediaRecv(int32_t id, int32_t type, const StreamMediaParam* p, int32_t) override
+    {
+        if (type == StreamPullControl::kMediaTypeParams && p)
+            params.emplace_back(id, *p);
+    }
+    int Count(int32_t id, int32_t status) const
+    {
+        int n = 0;
+        for (auto& [i, s] : statuses)
+            n += i == id && s == status;
+        return n;
+    }
+    const StreamMediaParam* LastParams(int32_t id) const
+    {
+        for (auto it = params.rbegin(); it != params.rend(); ++it)
+            if (it->first == id)
+                return &it->second;
+        return nullptr;
+    }
+};
+
+// Runs the UI event loop until pred holds or ms pass.
+bool WaitFor(const std::function<bool()>& pred, int ms)
+{
+    auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (!pred()) {
+        if (Clock::now() > until)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        usleep(2000);
+    }
+    return true;
+}
+
+struct ReadFrame {
+    std::vector<uint8_t> data;
+    MediaFrameHeader hdr;
+};
+
+// Reads the frames of one queue for ms milliseconds.
+std::vector<ReadFrame> ReadFor(StreamPullControl& c, int32_t id, bool video, int ms)
+{
+    std::vector<ReadFrame> out;
+    std::vector<uint8_t> buf(0x17D000);
+    auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < until) {
+        int32_t len = static_cast<int32_t>(buf.size());
+        MediaFrameHeader h{};
+        int32_t hlen = sizeof h;
+        int32_t r = video ? c.ReadVideoFrame(id, id, buf.data(), &len, reinterpret_cast<uint8_t*>(&h), &hlen)
+                          : c.ReadAudioFrame(id, id, buf.data(), &len, reinterpret_cast<uint8_t*>(&h), &hlen);
+        if (r == 0 && len > 0) {
+            EXPECT_EQ(hlen, 16);
+            out.push_back({std::vector<uint8_t>(buf.begin(), buf.begin() + len), h});
+        } else {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            usleep(5000);
+        }
+    }
+    return out;
+}
+
+// NAL unit types of an Annex-B block, checking every start code is 4 bytes.
+std::vector<int> NalTypes(const uint8_t* d, size_t n, bool hevc)
+{
+    std::vector<int> types;
+    for (size_t i = 0; i + 4 < n; ++i) {
+        if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1) {
+            EXPECT_TRUE(i >= 1 && d[i - 1] == 0) << "3-byte start code at " << i;
+            types.push_back(hevc ? (d[i + 3] >> 1) & 0x3f : d[i + 3] & 0x1f);
+            i += 2;
+        }
+    }
+    return types;
+}
+
+bool Has(const std::vector<int>& v, int t)
+{
+    return std::find(v.begin(), v.end(), t) != v.end();
+}
+
+struct Advised {
+    StreamPullControl& c;
+    Sink& s;
+    int32_t cookie;
+    Advised(StreamPullControl& c_, Sink& s_) : c(c_), s(s_), cookie(c_.Advise(&s_)) {}
+    ~Advised() { c.Unadvise(cookie); }
+};
+
+struct MountCase {
+    const char* mount;
+    int32_t rtpOverRtsp;
+    const char* video;
+    const char* audio;
+    int sampleRate;
+};
+
+void PrintTo(const MountCase& m, std::ostream* os)
+{
+    *os << m.mount << (m.rtpOverRtsp ? " tcp" : " udp");
+}
+
+class StreamPullCamera : public ::testing::TestWithParam<MountCase> {};
+
+TEST_P(StreamPullCamera, OpensReportsParametersAndDeliversFrames)
+{
+    const MountCase& mc = GetParam();
+    RtspCamera cam;
+    ASSERT_TRUE(cam.Running());
+    StreamPullControl c;
+    Sink sink;
+    Advised adv(c, sink);
+
+    auto t0 = Clock::now();
+    int32_t id = c.AddStream(cam.Url(mc.mount), "admin", "pw", mc.rtpOverRtsp);
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(100));
+    ASSERT_GT(id, 0);
+    ASSERT_TRUE(WaitFor([&] { return sink.Count(id, 5) > 0 && sink.LastParams(id); }, 10000));
+    EXPECT_EQ(sink.Count(id, 6), 0);
+
+    const StreamMediaParam& p = *sink.LastParams(id);
+    bool hevc = strcmp(mc.video, "H265") == 0;
+    EXPECT_TRUE(HasStreamMediaMarker(p));
+    EXPECT_TRUE(p.hasVideo);
+    EXPECT_STREQ(p.video.codecName, mc.video);
+    EXPECT_EQ(p.video.width, 320);
+    EXPECT_EQ(p.video.height, 240);
+    EXPECT_GT(p.video.configLength, 0);
+    EXPECT_LE(p.video.configLength, 256);
+    auto cfg = NalTypes(p.video.config, static_cast<size_t>(p.video.configLength), hevc);
+    if (hevc) {
+        EXPECT_TRUE(Has(cfg, 32) && Has(cfg, 33) && Has(cfg, 34));
+    } else {
+        EXPECT_TRUE(Has(cfg, 7) && Has(cfg, 8));
+    }
+    EXPECT_EQ(p.hasAudio != 0, mc.audio[0] != 0);
+    EXPECT_STREQ(p.audio.codecName, mc.audio);
+    EXPECT_EQ(p.audio.sampleRate, mc.sampleRate);
+    EXPECT_EQ(p.audio.channels, mc.audio[0] ? 1 : 0);
+
+    auto frames = ReadFor(c, id, true, 1500);
+    ASSERT_GT(frames.size(), 10u);
+    int keys = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        auto types = NalTypes(frames[i].data.data(), frames[i].data.size(), hevc);
+        ASSERT_FALSE(types.empty());
+        EXPECT_EQ(frames[i].data[0] | frames[i].data[1] | frames[i].data[2], 0);
+        EXPECT_FALSE(Has(types, hevc ? 35 : 9)) << "access-unit delimiter kept";
+        if (frames[i].hdr.keyFrame) {
+            ++keys;
+            EXPECT_TRUE(Has(types, hevc ? 33 : 7)) << "key frame without parameter sets";
+        }
+        if (i > 0) {
+            EXPECT_GT(frames[i].hdr.timeStamp, frames[i - 1].hdr.timeStamp);
+        }
+    }
+    EXPECT_GE(keys, 1);
+
+    if (!p.hasAudio) {
+        EXPECT_TRUE(ReadFor(c, id, false, 100).empty());
+        return;
+    }
+    auto audio = ReadFor(c, id, false, 300);
+    ASSERT_FALSE(audio.empty());
+    if (strcmp(mc.audio, "AAC") == 0) {
+        for (auto& f : audio)
+            ASSERT_TRUE(f.data.size() > 7 && f.data[0] == 0xFF && (f.data[1] & 0xF0) == 0xF0) << "no ADTS header";
+    }
+    EXPECT_EQ(c.DelStream(id), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mounts, StreamPullCamera,
+                         ::testing::Values(MountCase{"/h264", 1, "H264", "G711", 8000},
+                                           MountCase{"/h264", 0, "H264", "G711", 8000},
+                                           MountCase{"/h265", 1, "H265", "AAC", 16000},
+                                           MountCase{"/sdpsets", 1, "H264", "", 0}),
+                         [](const auto& info) {
+                             return std::string(info.param.mount + 1) + (info.param.rtpOverRtsp ? "_tcp" : "_udp");
+                         });
+
+TEST(StreamPull, ReconnectsWhenTheCameraComesBack)
+{
+    RtspCamera cam;
+    ASSERT_TRUE(cam.Running());
+    int port = cam.Port();
+    StreamPullControl c;
+    Sink sink;
+    Advised adv(c, sink);
+    int32_t id = c.AddStream(cam.Url("/video"), "", "", 1);
+    ASSERT_TRUE(WaitFor([&] { return sink.Count(id, 5) == 1; }, 10000));
+    EXPECT_FALSE(ReadFor(c, id, true, 300).empty());
+
+    cam.Stop();
+    ASSERT_TRUE(WaitFor([&] { return sink.Count(id, 6) == 1; }, 8000));
+    ASSERT_TRUE(cam.Start(port));
+    ASSERT_TRUE(WaitFor([&] { return sink.Count(id, 5) == 2; }, 10000));
+    EXPECT_EQ(sink.Count(id, 6), 1) << "one failure report per outage";
+    ReadFor(c, id, true, 100);   // drop what was queued before the loss
+    EXPECT_FALSE(ReadFor(c, id, true, 500).empty());
+}
+
+TEST(StreamPull, SeveralStreamsAtOnce)
+{
+    RtspCamera cam;
+    ASSERT_TRUE(cam.Running());
+    StreamPullControl c;
+    Sink sink;
+    Advised adv(c, sink);
+    std::vector<int32_t> ids;
+    for (int i = 0; i < 6; ++i)
+        ids.push_back(c.AddStream(cam.Url(i % 2 ? "/h265" : "/h264"), "", "", 1));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (int32_t id : ids)
+                if (!sink.Count(id, 5))
+                    return false;
+            return true;
+        },
+        15000));
+    std::vector<size_t> counts(ids.size());
+    std::vector<uint8_t> buf(0x17D000);
+    auto until = Clock::now() + std::chrono::milliseconds(1000);
+    while (Clock::now() < until) {
+        for (size_t i = 0; i < ids.size(); ++i) {
+            int32_t len = static_cast<int32_t>(buf.size());
+            MediaFrameHeader h{};
+            int32_t hlen = sizeof h;
+            if (c.ReadVideoFrame(ids[i], ids[i], buf.data(), &len, reinterpret_cast<uint8_t*>(&h), &hlen) == 0)
+                ++counts[i];
+        }
+        usleep(2000);
+    }
+    for (size_t i = 0; i < ids.size(); ++i)
+        EXPECT_GT(counts[i], 10u) << "stream " << ids[i];
+    auto t0 = Clock::now();
+    c.StopAll();
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(1500));
+}
+
+// A peer that accepts connections (in the backlog) and never answers.
+struct SilentServer {
+    int fd = -1;
+    int port = 0;
+    SilentServer()
+    {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(fd, 16) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            port = ntohs(a.sin_port);
+    }
+    ~SilentServer() { close(fd); }
+};
+
+TEST(StreamPull, DelStreamAndStopAllInterruptAConnectionAtOnce)
+{
+    SilentServer silent;
+    ASSERT_GT(silent.port, 0);
+    auto c = std::make_unique<StreamPullControl>();
+    Sink sink;
+    int32_t cookie = c->Advise(&sink);
+    std::string url = "rtsp://127.0.0.1:" + std::to_string(silent.port) + "/x";
+    int32_t a = c->AddStream(url, "", "", 1);
+    int32_t b = c->AddStreamEx("127.0.0.1", static_cast<uint16_t>(silent.port), "mpeg4", "u", "p", 1);
+    EXPECT_GT(a, 0);
+    EXPECT_GT(b, a);
+    usleep(300000);   // both are inside the RTSP handshake now
+
+    auto t0 = Clock::now();
+    EXPECT_EQ(c->DelStream(a), 0);
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(50));
+    EXPECT_EQ(c->DelStream(a), -1);
+
+    t0 = Clock::now();
+    c->StopAll();
+    c->Unadvise(cookie);
+    c.reset();
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(1000));
+    WaitFor([] { return false; }, 100);
+    EXPECT_EQ(sink.Count(a, 5) + sink.Count(b, 5), 0);
+}
+
+TEST(StreamPull, RefusedAndPeerlessUrlsFailWithAStatusEvent)
+{
+    StreamPullControl c;
+    Sink sink;
+    Advised adv(c, sink);
+    // 192.0.2.1 is a documentation address: the guard refuses it before any traffic.
+    auto t0 = Clock::now();
+    int32_t refused = c.AddStream("rtsp://192.0.2.1:554/live", "", "", 1);
+    int32_t dovra = c.AddStream("dovra://127.0.0.1:6000/1", "", "", 0);
+    int32_t p2p = c.AddStream("p2p://ABCDEF0123\r\nonlylogin=true", "", "", 0);
+    ASSERT_TRUE(WaitFor([&] { return sink.Count(refused, 6) && sink.Count(dovra, 6) && sink.Count(p2p, 6); }, 2000));
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(1500));
+    EXPECT_EQ(sink.Count(refused, 5) + sink.Count(dovra, 5) + sink.Count(p2p, 5), 0);
+}
+
+TEST(StreamPull, SchemeHandlerServesItsStreams)
+{
+    StreamPullControl::RegisterSchemeHandler("dovra", [](StreamPullFeed& feed, const std::string& url,
+                                                         const std::string&, const std::string&) {
+        EXPECT_EQ(url, "dovra://127.0.0.1:6000/1");
+        StreamMediaParam p{};
+        memcpy(p.marker, kStreamMediaMarker, sizeof kStreamMediaMarker);
+        p.hasVideo = 1;
+        strcpy(p.video.codecName, "H264");
+        feed.Status(5, "connected");
+        feed.Params(p);
+        feed.Params(p);   // unchanged: not raised again
+        const uint8_t frame[] = {0, 0, 0, 1, 0x65, 0x88};
+        for (int i = 0; feed.Wait(10); ++i)
+            feed.PushVideo(frame, sizeof frame, MediaFrameHeader{1, 0, 40.0 * i});
+    });
+    StreamPullControl c;
+    Sink sink;
+    Advised adv(c, sink);
+    int32_t id = c.AddStream("dovra://127.0.0.1:6000/1", "", "", 0);
+    ASSERT_TRUE(WaitFor([&] { return sink.Count(id, 5) == 1 && sink.LastParams(id); }, 2000));
+    auto frames = ReadFor(c, id, true, 200);
+    EXPECT_FALSE(frames.empty());
+    c.DelStream(id);
+    StreamPullControl::UnregisterSchemeHandler("dovra");
+    WaitFor([] { return false; }, 50);
+    EXPECT_EQ(sink.params.size(), 1u);
+}
+
+TEST(StreamPull, ReadChecksItsArgumentsAndTheBufferSize)
+{
+    StreamPullControl::RegisterSchemeHandler("p2p", [](StreamPullFeed& feed, const std::string&, const std::string&,
+                                                       const std::string&) {
+        std::vector<uint8_t> big(1000, 7);
+        feed.PushVideo(big.data(), big.size(), MediaFrameHeader{1, 0, 0});
+        feed.PushVideo(big.data(), 10, MediaFrameHeader{0, 0, 40});
+        while (feed.Wait(10)) {
+        }
+    });
+    StreamPullControl c;
+    int32_t id = c.AddStream("p2p://X", "", "", 0);
+    std::vector<uint8_t> buf(100);
+    MediaFrameHeader h{};
+    int32_t hlen = 16, len = 100;
+    auto hp = reinterpret_cast<uint8_t*>(&h);
+    EXPECT_EQ(c.ReadVideoFrame(id + 1000, 0, buf.data(), &len, hp, &hlen), -1);
+    EXPECT_EQ(c.ReadVideoFrame(id, id, nullptr, &len, hp, &hlen), -2);
+    hlen = 8;
+    EXPECT_EQ(c.ReadVideoFrame(id, id, buf.data(), &len, hp, &hlen), -2);
+    hlen = 16;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            len = 100;
+            return c.ReadVideoFrame(id, id, buf.data(), &len, hp, &hlen) == -3;   // 1000 bytes do not fit
+        },
+        2000));
+    len = 100;
+    EXPECT_EQ(c.ReadVideoFrame(id, id, buf.data(), &len, hp, &hlen), 0);
+    EXPECT_EQ(len, 10);
+    EXPECT_EQ(h.timeStamp, 40.0);
+    len = 100;
+    EXPECT_EQ(c.ReadAudioFrame(id, id, buf.data(), &len, hp, &hlen), -1);
+    StreamPullControl::UnregisterSchemeHandler("p2p");
+}
+
+TEST(StreamPull, NoEventReachesAnUnadvisedSink)
+{
+    StreamPullControl c;
+    Sink kept, gone;
+    Advised adv(c, kept);
+    int32_t cookie = c.Advise(&gone);
+    int32_t id = c.AddStream("dovra://127.0.0.1/1", "", "", 0);
+    usleep(200000);   // the status is queued for the UI thread by now
+    c.Unadvise(cookie);
+    ASSERT_TRUE(WaitFor([&] { return kept.Count(id, 6) == 1; }, 2000));
+    EXPECT_TRUE(gone.statuses.empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST(StreamPull, CallsAndEventsGoToTheJournal)
+{
+    std::string path = "/tmp/qelm2_stream_pull_journal_" + std::to_string(getpid()) + ".txt";
+    unlink(path.c_str());
+    setenv("QELM2_JOURNAL", path.c_str(), 1);
+    {
+        StreamPullControl c;
+        Sink sink;
+        Advised adv(c, sink);
+        int32_t id = c.AddStream("dovra://127.0.0.1/1", "admin", "secret", 0);
+        ASSERT_TRUE(WaitFor([&] { return sink.Count(id, 6) == 1; }, 2000));
+        c.DelStream(id);
+    }
+    unsetenv("QELM2_JOURNAL");
+    std::vector<std::vector<std::string>> lines;
+    if (FILE* f = fopen(path.c_str(), "r")) {
+        char buf[4096];
+        while (fgets(buf, sizeof buf, f))
+            lines.push_back(qelm::Journal::ParseLine(buf));
+        fclose(f);
+    }
+    unlink(path.c_str());
+    auto find = [&](const char* kind, const char* name) -> const std::vector<std::string>* {
+        for (auto& l : lines)
+            if (l.size() >= 2 && l[0] == kind && l[1] == name)
+                return &l;
+        return nullptr;
+    };
+    const auto* add = find("call", "StreamPullControl::AddStream");
+    ASSERT_TRUE(add);
+    ASSERT_EQ(add->size(), 7u);
+    EXPECT_EQ((*add)[2], "dovra://127.0.0.1/1");
+    EXPECT_EQ((*add)[3], "admin");
+    EXPECT_EQ((*add)[4], "***") << "no password in the journal";
+    const auto* status = find("event", "StreamPullControl::OnStreamStatus");
+    ASSERT_TRUE(status);
+    EXPECT_EQ((*status)[3], "6");
+    EXPECT_TRUE(find("call", "StreamPullControl::DelStream"));
+    EXPECT_TRUE(find("call", "StreamPullControl::StopAll"));
+}
+
+} // namespace
