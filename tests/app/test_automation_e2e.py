@@ -1,12 +1,14 @@
 """End to end: start the program headless, find its window, click through the
-automation endpoint, read and answer a message box, save a picture, close."""
+automation endpoint, save a picture, log in and close."""
 import os
 import struct
 import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+sys.path.insert(0, os.path.dirname(__file__))
 from automation import Program  # noqa: E402
+from program_copy import ProgramCopy  # noqa: E402
 
 EXE = os.environ.get("QELM2_EXE", "")
 
@@ -19,34 +21,32 @@ def png_size(path):
 
 
 class AutomationEndToEnd(unittest.TestCase):
-    def test_list_click_answer_save_close(self):
-        with Program(EXE) as app:
-            main = app.wait_for(lambda: app.window("CWelcomeDlg"), what="the main window")
-            self.assertTrue(main["visible"])
-            self.assertEqual(main["title"], "Corvane")
-            by_id = {c["id"]: c for c in main["controls"]}
-            self.assertEqual(by_id[1001]["class"], "QPushButton")
-            self.assertEqual(by_id[1001]["text"], "About")
-            self.assertTrue(by_id[1001]["enabled"])
-            self.assertEqual(by_id[1002]["text"], "Video surveillance client")
+    def setUp(self):
+        self.copy = ProgramCopy(EXE)
+        self.addCleanup(self.copy.cleanup)
 
-            app.do("click", window="CWelcomeDlg", id=1001)
-            box = app.wait_for(lambda: (lambda b: b if b["open"] else None)(app.do("msgbox")),
-                               what="the message box")
-            self.assertEqual(box["text"], "Corvane video surveillance client")
-            self.assertEqual(box["caption"], "About")
-            app.do("msgbox-answer", button=1)
-            app.wait_for(lambda: not app.do("msgbox")["open"], what="the box to close")
+    def test_list_click_save_login_close(self):
+        with Program(self.copy.exe) as app:
+            login = app.wait_for(lambda: app.window("CLoginPlaceholderDlg"), what="the login window")
+            self.assertTrue(login["visible"])
+            by_id = {c["id"]: c for c in login["controls"]}
+            self.assertEqual(by_id[1]["class"], "QPushButton")
+            self.assertEqual(by_id[1]["text"], "OK")
+            self.assertTrue(by_id[1]["enabled"])
+            self.assertEqual(by_id[1001]["text"], "admin")
 
-            picture = os.path.join(app.tmp.name, "main.png")
-            app.do("save", window="CWelcomeDlg", path=picture)
-            self.assertEqual(png_size(picture), (main["w"], main["h"]))
+            picture = os.path.join(app.tmp.name, "login.png")
+            app.do("save", window="CLoginPlaceholderDlg", path=picture)
+            self.assertEqual(png_size(picture), (login["w"], login["h"]))
 
-            self.assertFalse(app.request("click", window="CWelcomeDlg", id=4242)["ok"])
+            self.assertFalse(app.request("click", window="CLoginPlaceholderDlg", id=4242)["ok"])
             self.assertFalse(app.request("click", window="NoSuchDlg", id=1)["ok"])
-            self.assertFalse(app.request("bogus", window="CWelcomeDlg")["ok"])
+            self.assertFalse(app.request("bogus", window="CLoginPlaceholderDlg")["ok"])
 
-            app.do("click", window="CWelcomeDlg", id=2)  # Close
+            app.do("click", window="CLoginPlaceholderDlg", id=1)  # OK
+            main = app.wait_for(lambda: app.window("CMainPlaceholderDlg"), what="the main window")
+            self.assertTrue(main["visible"])
+            app.do("click", window="CMainPlaceholderDlg", id=1003)  # Exit
             self.assertEqual(app.wait_exit(), 0, app.output())
 
 
