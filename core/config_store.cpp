@@ -314,3 +314,29 @@ void ClearChildren(TiXmlElement* elem)
 }
 
 } // namespace qelm::cfg
+
+namespace qelm::cfg {
+
+bool LoadOrWriteTemplate(const std::string& path, TiXmlDocument& doc, std::string_view tmpl)
+{
+    const LoadResult r = LoadXmlFile(path, doc);
+    if (r == LoadResult::Ok)
+        return true;
+    std::string keptAs;
+    const bool written = ReplaceWithTemplate(path, r, tmpl, &keptAs);
+    if (!keptAs.empty())
+        WriteLog(3, "AppInit: %s could not be read, kept as %s; a new one is written.", path.c_str(), keptAs.c_str());
+    if (!written)
+        WriteLog(3, "AppInit: %s could not be replaced.", path.c_str());
+    return false;
+}
+
+bool LoadForSave(const std::string& path, TiXmlDocument& doc)
+{
+    if (LoadXmlFile(path, doc) == LoadResult::Ok)
+        return true;
+    WriteLog(-2, "Failed to load file, %s", path.c_str());
+    return false;
+}
+
+} // namespace qelm::cfg

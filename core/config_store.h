@@ -42,6 +42,14 @@ bool SaveXmlFile(const std::string& path, const TiXmlDocument& doc);
 // not be moved (nothing is written then) or the template could not be written.
 bool ReplaceWithTemplate(const std::string& path, LoadResult why, std::string_view tmpl, std::string* keptAs);
 
+// A loader's first step: parses path into doc, or, when it cannot, keeps the
+// damaged file aside, writes the template and logs both; false then.
+bool LoadOrWriteTemplate(const std::string& path, TiXmlDocument& doc, std::string_view tmpl);
+
+// A saver's first step: parses path into doc, or logs "Failed to load file"
+// and returns false (the saver then writes nothing).
+bool LoadForSave(const std::string& path, TiXmlDocument& doc);
+
 // Text of an element (its first child when that is text) or of an attribute,
 // converted from GB18030 to UTF-8; bytes that do not convert become '?'.
 std::string Text(const TiXmlElement* elem);

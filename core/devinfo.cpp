@@ -196,17 +196,8 @@ int LoadDevInfo()
     WriteLog(6, "AppInit: Get device info...");
     const std::string path = ConfigFilePath("DevInfo.xml");
     TiXmlDocument doc;
-    LoadResult r = LoadXmlFile(path, doc);
-    if (r != LoadResult::Ok) {
-        std::string keptAs;
-        bool written = ReplaceWithTemplate(path, r, kDevInfoTemplate, &keptAs);
-        if (!keptAs.empty())
-            WriteLog(3, "AppInit: %s could not be read, kept as %s; a new one is written.", path.c_str(),
-                     keptAs.c_str());
-        if (!written)
-            WriteLog(3, "AppInit: %s could not be replaced.", path.c_str());
+    if (!LoadOrWriteTemplate(path, doc, kDevInfoTemplate))
         return -1;
-    }
     WriteLog(6, "AppInit: Get Device Info, load xml file OK, parse filed.");
     const TiXmlElement* root = doc.RootElement();
     if (!root)
@@ -260,10 +251,8 @@ void SaveDevInfo()
 {
     const std::string path = ConfigFilePath("DevInfo.xml");
     TiXmlDocument doc;
-    if (LoadXmlFile(path, doc) != LoadResult::Ok) {
-        WriteLog(-2, "Failed to load file, %s", path.c_str());
+    if (!LoadForSave(path, doc))
         return;
-    }
     TiXmlElement* root = doc.RootElement();
     if (!root)
         return;

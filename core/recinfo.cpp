@@ -237,17 +237,8 @@ void LoadRecInfo()
     WriteLog(6, "AppInit: Get record info...");
     const std::string path = ConfigFilePath("RecInfo.xml");
     TiXmlDocument doc;
-    LoadResult r = LoadXmlFile(path, doc);
-    if (r != LoadResult::Ok) {
-        std::string keptAs;
-        bool written = ReplaceWithTemplate(path, r, kRecInfoTemplate, &keptAs);
-        if (!keptAs.empty())
-            WriteLog(3, "AppInit: %s could not be read, kept as %s; a new one is written.", path.c_str(),
-                     keptAs.c_str());
-        if (!written)
-            WriteLog(3, "AppInit: %s could not be replaced.", path.c_str());
+    if (!LoadOrWriteTemplate(path, doc, kRecInfoTemplate))
         return;
-    }
     const TiXmlElement* root = doc.RootElement();
     if (!root)
         return;
@@ -267,10 +258,8 @@ void SaveRecInfo()
 {
     const std::string path = ConfigFilePath("RecInfo.xml");
     TiXmlDocument doc;
-    if (LoadXmlFile(path, doc) != LoadResult::Ok) {
-        WriteLog(-2, "Failed to load file, %s", path.c_str());
+    if (!LoadForSave(path, doc))
         return;
-    }
     TiXmlElement* root = doc.RootElement();
     if (!root)
         return;

@@ -44,17 +44,8 @@ void LoadRecoverInfo()
     WriteLog(6, "AppInit: Get surveillance status.");
     const std::string path = ConfigFilePath("Recover.xml");
     TiXmlDocument doc;
-    LoadResult r = LoadXmlFile(path, doc);
-    if (r != LoadResult::Ok) {
-        std::string keptAs;
-        bool written = ReplaceWithTemplate(path, r, kRecoverTemplate, &keptAs);
-        if (!keptAs.empty())
-            WriteLog(3, "AppInit: %s could not be read, kept as %s; a new one is written.", path.c_str(),
-                     keptAs.c_str());
-        if (!written)
-            WriteLog(3, "AppInit: %s could not be replaced.", path.c_str());
+    if (!LoadOrWriteTemplate(path, doc, kRecoverTemplate))
         return;
-    }
     const TiXmlElement* root = doc.RootElement();
     if (!root)
         return;

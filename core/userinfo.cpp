@@ -402,10 +402,8 @@ void SaveUserInfo()
 {
     const std::string path = ConfigFilePath("UserInfo.xml");
     TiXmlDocument doc;
-    if (LoadXmlFile(path, doc) != LoadResult::Ok) {
-        WriteLog(-2, "Failed to load file, %s", path.c_str());
+    if (!LoadForSave(path, doc))
         return;
-    }
     TiXmlElement* root = doc.RootElement();
     if (!root)
         return;
