@@ -248,7 +248,8 @@ bool MP4GetTrackESConfiguration(MP4FileHandle hFile, MP4TrackId trackId, uint8_t
         auto* p = static_cast<uint8_t*>(malloc(info.size() ? info.size() : 1));
         if (!p)
             Throw("out of memory");
-        memcpy(p, info.data(), info.size());
+        if (!info.empty())
+            memcpy(p, info.data(), info.size());
         *ppConfig = p;
         *pConfigSize = uint32_t(info.size());
         return true;
@@ -449,7 +450,8 @@ bool MP4GetTrackBytesProperty(MP4FileHandle hFile, MP4TrackId trackId, const cha
         auto* out = static_cast<uint8_t*>(malloc(v.size() ? v.size() : 1));
         if (!out)
             Throw("out of memory");
-        memcpy(out, v.data(), v.size());
+        if (!v.empty())
+            memcpy(out, v.data(), v.size());
         *ppValue = out;
         *pValueSize = uint32_t(v.size());
         return true;

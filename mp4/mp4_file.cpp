@@ -832,7 +832,8 @@ void MP4File::AppendData(const uint8_t* bytes, uint32_t size)
         m_dataEnd = m_flushedEnd;
         return;
     }
-    memcpy(m_buffer.data() + m_bufferUsed, bytes, size);
+    if (size)
+        memcpy(m_buffer.data() + m_bufferUsed, bytes, size);
     m_bufferUsed += size;
     m_dataEnd += size;
 }

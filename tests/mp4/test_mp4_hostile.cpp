@@ -209,3 +209,28 @@ TEST_F(HostileFileTest, DeepNestingAndGarbage)
 }
 
 } // namespace
+
+// An audio track written with an empty configuration reads back as empty.
+TEST(EmptyEsConfiguration, ReadsBackAsEmpty)
+{
+    const std::string path = ::testing::TempDir() + "empty_esds.mp4";
+    MP4FileHandle w = MP4CreateProviderEx(path.c_str());
+    ASSERT_NE(w, MP4_INVALID_FILE_HANDLE);
+    const MP4TrackId t = MP4AddAudioTrack(w, 16000, 1024, MP4_MPEG4_AUDIO_TYPE);
+    ASSERT_NE(t, MP4_INVALID_TRACK_ID);
+    const uint8_t none = 0;
+    MP4SetTrackESConfiguration(w, t, &none, 0);
+    const uint8_t frame[4] = {1, 2, 3, 4};
+    ASSERT_TRUE(MP4WriteSample(w, t, frame, sizeof frame, 1024, 0, true));
+    MP4Close(w, 0);
+
+    MP4FileHandle r = MP4Read(path.c_str());
+    ASSERT_NE(r, MP4_INVALID_FILE_HANDLE);
+    uint8_t* config = nullptr;
+    uint32_t size = 99;
+    MP4GetTrackESConfiguration(r, 1, &config, &size);
+    EXPECT_EQ(size, 0u);
+    free(config);
+    MP4Close(r, 0);
+    std::remove(path.c_str());
+}
