@@ -2,6 +2,7 @@
 # Builds the libFuzzer targets (clang) and runs each one for a bounded time on
 # a seed corpus made here; fails when any of them finds a crash.
 #   FUZZ_SECONDS    seconds per target (default 30)
+#   FUZZ_SEED       libFuzzer seed (default 0: random); CI fixes it so runs repeat
 #   FUZZ_BUILD_DIR  build folder (default build/fuzz)
 #   FUZZ_TARGETS    run only these targets (space-separated names)
 set -euo pipefail
@@ -180,7 +181,7 @@ for exe in "$BUILD"/fuzz/bin/fuzz_*; do
   fi
   echo "run-fuzzers: $name for ${SECONDS_EACH}s"
   ran=$((ran + 1))
-  if ! "$exe" -max_total_time="$SECONDS_EACH" -timeout=25 -rss_limit_mb=2048 -print_final_stats=1 \
+  if ! "$exe" -seed="${FUZZ_SEED:-0}" -max_total_time="$SECONDS_EACH" -timeout=25 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$dir/artifacts/" "$dir/corpus" "$dir/seeds" >"$dir/log.txt" 2>&1; then
     failed+=("$name")
     tail -n 60 "$dir/log.txt"
