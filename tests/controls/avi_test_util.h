@@ -4,6 +4,7 @@
 #pragma once
 
 #include "controls/avi_file.h"
+#include "tests/media/media_test_util.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -47,77 +48,15 @@ private:
     std::string m_path;
 };
 
-struct CommandResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-inline CommandResult Run(const std::string& command)
-{
-    CommandResult r;
-    char errName[] = "/tmp/qelm2-avi-err-XXXXXX";
-    const int fd = mkstemp(errName);
-    if (fd >= 0)
-        close(fd);
-    if (FILE* p = popen((command + " 2>" + errName).c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-            r.out.append(buf, n);
-        const int st = pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    std::ifstream in(errName, std::ios::binary);
-    r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    unlink(errName);
-    return r;
-}
-
-inline std::vector<uint8_t> ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-struct Frame {
-    std::vector<uint8_t> data;
-    bool key = false;
-};
-
-// Access units of an elementary stream file ("h264", "hevc") with key flags.
-inline std::vector<Frame> SplitStream(const std::string& path, const char* format)
-{
-    std::vector<Frame> frames;
-    AVFormatContext* ctx = nullptr;
-    if (avformat_open_input(&ctx, path.c_str(), av_find_input_format(format), nullptr) != 0)
-        return frames;
-    avformat_find_stream_info(ctx, nullptr);
-    AVPacket* pkt = av_packet_alloc();
-    while (av_read_frame(ctx, pkt) >= 0) {
-        frames.push_back({std::vector<uint8_t>(pkt->data, pkt->data + pkt->size), (pkt->flags & AV_PKT_FLAG_KEY) != 0});
-        av_packet_unref(pkt);
-    }
-    av_packet_free(&pkt);
-    avformat_close_input(&ctx);
-    return frames;
-}
-
-// Fixed-size pieces of a raw file (G.711: 320 bytes = 40 ms).
-inline std::vector<Frame> SplitRaw(const std::string& path, size_t size)
-{
-    std::vector<Frame> frames;
-    const std::vector<uint8_t> b = ReadFile(path);
-    for (size_t pos = 0; pos + size <= b.size(); pos += size)
-        frames.push_back({std::vector<uint8_t>(b.begin() + long(pos), b.begin() + long(pos + size)), true});
-    return frames;
-}
+// Shared with the MP4 tests: commands, files, elementary streams, ffmpeg.
+using mp4test::CommandResult;
+using mp4test::DecodeErrors;
+using mp4test::Frame;
+using mp4test::ReadFile;
+using mp4test::Run;
+using mp4test::SplitRaw;
+using mp4test::SplitStream;
+using mp4test::WriteFile;
 
 // The parameter sets (Annex-B, 4-byte start codes) in front of the first
 // picture of an access unit.
@@ -244,12 +183,6 @@ inline std::vector<bool> ProbeKeyFlags(const std::string& file)
 }
 
 // What a full decode prints at level "error" (empty when clean).
-inline std::string DecodeErrors(const std::string& file)
-{
-    const CommandResult r = Run("ffmpeg -nostdin -v error -i '" + file + "' -f null -");
-    return r.status == 0 ? r.err : "exit " + std::to_string(r.status) + ": " + r.err;
-}
-
 // --- layout checker ------------------------------------------------------------
 
 struct AviLayout {
