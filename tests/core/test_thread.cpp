@@ -92,12 +92,14 @@ TEST(CThreadTest, ConcurrentJoinsWaitOnce)
 }
 
 std::atomic<bool> g_baseBodyMayEnd{false};
+std::atomic<bool> g_baseBodyRunning{false};
 
 // Its body uses no member, so deleting it while it runs is only about the thread.
 class DetachedBody : public CThread {
 public:
     int Run() override
     {
+        g_baseBodyRunning = true;
         while (!g_baseBodyMayEnd.load())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return 0;
@@ -108,6 +110,9 @@ TEST(CThreadTest, DeletingARunningThreadJoinsIt)
 {
     auto* t = new DetachedBody;
     ASSERT_TRUE(t->Start());
+    // Deleted before its body runs, the thread would find only the base class.
+    while (!g_baseBodyRunning.load())
+        std::this_thread::yield();
     std::thread releaser([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         g_baseBodyMayEnd = true;
