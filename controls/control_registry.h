@@ -28,6 +28,10 @@ void RegisterControlFactory(const std::string& clsid, std::function<std::shared_
                               [make = std::move(make)]() -> std::shared_ptr<void> { return make(); });
 }
 
+// Registers the factories of this folder's controls (start-up, before the
+// libraries are registered).
+void RegisterStandInFactories();
+
 // Marks a class id registered (what a library's DllRegisterServer does).
 void EnableControlClass(const std::string& clsid);
 // Forgets every registration (tests).

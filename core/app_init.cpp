@@ -76,6 +76,7 @@ void RegisterActiveXControls()
 {
     // The libraries find this through the program's exported symbols: keep it linked in.
     [[maybe_unused]] static int (*const volatile keep)(const char*) = &qelm2_EnableControlClass;
+    qelm::RegisterStandInFactories();
     using RegisterFn = long (*)();
     for (const ControlLibrary& lib : kControlLibraries) {
         std::string path = qelm::ProgramDir() + ControlLibraryFileName(lib.name);
