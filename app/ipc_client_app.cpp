@@ -8,7 +8,11 @@
 #include "core/app_init.h"
 #include "core/helpers.h"
 #include "core/log.h"
+#include "core/recinfo.h"
+#include "controls/device_sim.h"
+#include "media/mp4_writer.h"
 #include "platform/msgbox.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 #include "res/strings.h"
 
@@ -20,6 +24,29 @@
 #include <cstdio>
 
 namespace {
+
+// Finishes the MP4 recordings a crash or power cut left as ".tmp" in the
+// record folders of every plan, before anything records again.
+void RecoverInterruptedRecordings()
+{
+    std::vector<std::string> folders;
+    for (const RecScheme* plan : g_lstRecSchemeInfo) {
+        if (!plan)
+            continue;
+        for (const char* path : {plan->StoragePath1, plan->StoragePath2, plan->StoragePath3}) {
+            if (!path[0])
+                continue;
+            std::string folder = qelm::ResolveDrivePath(std::string(path) + "Record");
+            if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+                folders.push_back(folder);
+        }
+    }
+    for (const std::string& folder : folders) {
+        const int n = CMP4Writer::RecoverTempFiles(folder.c_str());
+        if (n > 0)
+            WriteLog(6, "CIPCClientApp: recovered %d interrupted record files in %s", n, folder.c_str());
+    }
+}
 
 std::string Lower(std::string s)
 {
@@ -107,6 +134,8 @@ BOOL CIPCClientApp::InitInstance()
     SetScreenSaverActive(false);
 
     RenameOldRecordFolders();
+    RecoverInterruptedRecordings();
+    DeviceSimulator::Instance().LoadDemoFile();
 
     m_hLangDll = LoadLanguageFile((GetAppDir() + LanguageFileName(g_nLanguage)).c_str());
 

@@ -174,6 +174,46 @@ class Lifecycle(unittest.TestCase):
         self.assertTrue(os.path.isdir(self.copy.path("both", "QelmRecord")))
         self.assertTrue(os.path.isdir(self.copy.path("both", "Record")))
 
+    def test_recordings_cut_by_a_crash_are_finished_at_start(self):
+        child = os.environ.get("QELM2_MP4_CHILD", "")
+        if not os.path.isfile(child):
+            self.skipTest("the recorder child program is not built")
+        os.makedirs(self.copy.path("Config"))
+        with open(self.copy.path("Config", "RecInfo.xml"), "w") as f:
+            f.write("<RecInfo><RecScheme><SchemeName>a</SchemeName>"
+                    "<StoragePath1>E:\\</StoragePath1></RecScheme></RecInfo>")
+        day = self.copy.path("Record", "cam", "Local", "Schedule", "2026", "1", "2")
+        os.makedirs(day)
+        video = self.copy.path("in.h264")
+        audio = self.copy.path("in.ul")
+        subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=176x144:rate=25",
+                        "-t", "2", "-c:v", "libx264", "-g", "25", "-bsf:v", "h264_mp4toannexb", video], check=True)
+        subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=8000",
+                        "-t", "2", "-f", "mulaw", audio], check=True)
+        name = os.path.join(day, "101010-av-1.mp4")
+        rec = subprocess.Popen([child, name, video, audio, "10"], stdout=subprocess.PIPE)
+        try:
+            written = 0
+            while written < 150:
+                line = rec.stdout.readline()
+                if not line:
+                    break
+                written = int(line)
+        finally:
+            rec.kill()
+            rec.wait()
+            rec.stdout.close()
+        self.assertGreaterEqual(written, 150, "the recorder did not run")
+        self.assertTrue(os.path.exists(name + ".tmp"))
+        with self.start() as app:
+            self.cancel_login(app)
+        self.assertTrue(os.path.isfile(name), os.listdir(day))
+        self.assertFalse(os.path.exists(name + ".tmp"))
+        probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of", "default=nw=1:nk=1",
+                                name], capture_output=True, text=True, check=True)
+        self.assertEqual(probe.stdout.split(), ["h264", "pcm_mulaw"])
+        self.assertTrue(any("recovered 1 interrupted record files" in l for l in self.copy.log_lines()))
+
     def test_watchdog_started_once_and_restarts_a_killed_client(self):
         with self.start("autologin") as app:
             app.wait_for(lambda: app.window("CMainPlaceholderDlg"), what="the main window")
