@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -176,6 +177,37 @@ bool WriteFileAtomic(const std::string& path, std::string_view data)
     return true;
 }
 
+namespace {
+
+// A plain token ("1.0", "gb2312", "yes"); anything else in a declaration is
+// noise that TinyXML would print unescaped.
+bool IsPlainToken(const std::string& v)
+{
+    if (v.empty() || v.size() > 32)
+        return false;
+    for (unsigned char c : v)
+        if (!std::isalnum(c) && c != '.' && c != '-' && c != '_')
+            return false;
+    return true;
+}
+
+// The declaration as a saved file carries it: values that are not plain
+// tokens are replaced or dropped, so a second save writes the same bytes.
+void PrintDeclaration(FILE* out, const TiXmlDeclaration& decl)
+{
+    const std::string version = decl.Version();
+    const std::string encoding = decl.Encoding();
+    const std::string standalone = decl.Standalone();
+    std::fprintf(out, "<?xml version=\"%s\"", IsPlainToken(version) ? version.c_str() : "1.0");
+    if (IsPlainToken(encoding))
+        std::fprintf(out, " encoding=\"%s\"", encoding.c_str());
+    if (standalone == "yes" || standalone == "no")
+        std::fprintf(out, " standalone=\"%s\"", standalone.c_str());
+    std::fputs(" ?>", out);
+}
+
+} // namespace
+
 bool SaveXmlFile(const std::string& path, const TiXmlDocument& doc)
 {
     char* buf = nullptr;
@@ -183,7 +215,13 @@ bool SaveXmlFile(const std::string& path, const TiXmlDocument& doc)
     FILE* mem = ::open_memstream(&buf, &len);
     if (!mem)
         return false;
-    doc.Print(mem, 0);
+    for (const TiXmlNode* node = doc.FirstChild(); node; node = node->NextSibling()) {
+        if (const TiXmlDeclaration* decl = node->ToDeclaration())
+            PrintDeclaration(mem, *decl);
+        else
+            node->Print(mem, 0);
+        std::fputc('\n', mem);
+    }
     bool ok = std::fflush(mem) == 0 && !std::ferror(mem);
     std::fclose(mem);
     if (ok)

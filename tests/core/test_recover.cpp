@@ -110,3 +110,31 @@ TEST_F(RecoverTest, DamagedFileIsKeptAsideAndASaveWritesNothing)
 }
 
 } // namespace
+
+// A declaration with odd values is written back in plain form, so that the
+// file stays the same from one save to the next.
+TEST_F(RecoverTest, OddDeclarationIsWrittenInPlainForm)
+{
+    struct Case {
+        const char* decl;
+        const char* saved;
+    } const cases[] = {
+        {"<?xml version=&amp; encoding=\"gb2312\" ?>", "<?xml version=\"1.0\" encoding=\"gb2312\" ?>"},
+        {"<?xml version=\"1.0\" encoding=\"a&quot;b\" standalone=\"maybe\"?>", "<?xml version=\"1.0\" ?>"},
+        {"<?xml version=\"1.1\" encoding=\"GBK\" standalone=\"yes\"?>",
+         "<?xml version=\"1.1\" encoding=\"GBK\" standalone=\"yes\" ?>"},
+    };
+    Login("admin");
+    for (const Case& c : cases) {
+        Write("Recover.xml", std::string(c.decl) + "\n<RecoverInfo>" + Entry("admin", "a1", 0) + "</RecoverInfo>");
+        g_lstSurStatus.clear();
+        LoadRecoverInfo();
+        SaveRecoverInfo();
+        const std::string once = Read("Recover.xml");
+        EXPECT_EQ(once.substr(0, once.find('\n')), c.saved) << c.decl;
+        g_lstSurStatus.clear();
+        LoadRecoverInfo();
+        SaveRecoverInfo();
+        EXPECT_EQ(Read("Recover.xml"), once) << c.decl;
+    }
+}
