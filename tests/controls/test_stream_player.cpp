@@ -217,6 +217,31 @@ TEST_F(StreamPlayerTest, KeepAspectLetterboxesAndFillStretches)
     EXPECT_TRUE(IsBlue(img.pixel(460, 60)));
 }
 
+TEST_F(StreamPlayerTest, FilledPanesOfOddSizesShowBothHalves)
+{
+    // The planes are scaled before conversion: odd and tiny sizes round the
+    // chroma planes and must still fill the pane with the right colours.
+    const QSize panes[] = {{321, 241}, {97, 53}, {159, 119}, {3, 3}, {1, 1}, {1201, 7}};
+    for (const QSize& size : panes) {
+        SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height());
+        StreamPlayerControl p;
+        p.resize(size);
+        p.SetFullDisplay(1);
+        const int32_t id = p.CreateRender("TEST");
+        VideoParam v = Video("H264");
+        p.SetupDecoder(1, id, reinterpret_cast<const uint8_t*>(&v), sizeof v);
+        for (const Bytes& au : g_media->h264)
+            ASSERT_EQ(Feed(p, 1, id, au), 0);
+        ASSERT_TRUE(WaitFor([&] { return p.HasPicture(); }));
+        const QImage img = p.grab().toImage();
+        ASSERT_EQ(img.size(), size);
+        if (size.width() >= 3) {
+            EXPECT_TRUE(IsRed(img.pixel(0, size.height() / 2))) << std::hex << img.pixel(0, size.height() / 2);
+            EXPECT_TRUE(IsBlue(img.pixel(size.width() - 1, size.height() / 2)));
+        }
+    }
+}
+
 TEST_F(StreamPlayerTest, ZoomInShowsTheSelectedPartAndOffRestores)
 {
     StreamPlayerControl p;
