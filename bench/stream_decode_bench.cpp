@@ -4,14 +4,11 @@
 //   (run from the source tree or with QELM2_TEST_SOURCE_DIR, QELM2_LOOPBACK_ONLY=1)
 #include "controls/stream_player.h"
 #include "controls/stream_pull.h"
+#include "tests/support/rtsp_camera.h"
 
 #include <QApplication>
 
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,37 +19,11 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+using qelmtest::CpuSeconds;
+using qelmtest::RtspCamera;
+using qelmtest::Spawn;
 
 namespace {
-
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
-
-double CpuSeconds(const rusage& a, const rusage& b)
-{
-    return Seconds(b.ru_utime) - Seconds(a.ru_utime) + Seconds(b.ru_stime) - Seconds(a.ru_stime);
-}
-
-pid_t Spawn(std::vector<const char*> argv, int* outFd)
-{
-    argv.push_back(nullptr);
-    int fds[2] = {-1, -1};
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    if (outFd && pipe(fds) == 0) {
-        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-        posix_spawn_file_actions_addclose(&fa, fds[0]);
-    }
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, const_cast<char**>(argv.data()), environ) != 0)
-        pid = 0;
-    posix_spawn_file_actions_destroy(&fa);
-    if (outFd) {
-        close(fds[1]);
-        *outFd = fds[0];
-    }
-    return pid;
-}
 
 // Keeps the stream's parameters; events arrive on the UI thread.
 class ParamSink : public IStreamPullEvents {
@@ -92,18 +63,12 @@ int main(int argc, char** argv)
     const int paneH = argc > 3 ? atoi(argv[3]) : 540;
     QApplication app(argc, argv);
 
-    const char* src = getenv("QELM2_TEST_SOURCE_DIR");
-    const std::string script = std::string(src ? src : ".") + "/tests/fixtures/rtsp_camera.py";
-    int fd = -1;
-    const pid_t cam = Spawn({"/usr/bin/python3", script.c_str(), "--width", "1920", "--height", "1080"}, &fd);
-    char line[64] = {};
-    pollfd p{fd, POLLIN, 0};
-    int port = 0;
-    if (!cam || poll(&p, 1, 15000) <= 0 || read(fd, line, sizeof line - 1) <= 0 || sscanf(line, "PORT %d", &port) != 1) {
+    RtspCamera cam(0, {"--width", "1920", "--height", "1080"});
+    if (!cam.Running()) {
         fprintf(stderr, "camera did not start\n");
         return 1;
     }
-    const std::string url = "rtsp://127.0.0.1:" + std::to_string(port) + "/video";
+    const std::string url = cam.Url("/video");
 
     // Ours: the frame-pull thread's loop into a shown player pane.
     rusage r0{}, r1{};
@@ -124,7 +89,7 @@ int main(int argc, char** argv)
             PumpFor(std::chrono::milliseconds(10));
         if (!sink.Have()) {
             fprintf(stderr, "no media parameters from the camera\n");
-            kill(cam, SIGTERM);
+            cam.Stop();
             return 1;
         }
         VideoParam video = sink.Param().video;
@@ -165,13 +130,12 @@ int main(int argc, char** argv)
         int status = 0;
         if (ff > 0)
             wait4(ff, &status, 0, &rf);
-        return Seconds(rf.ru_utime) + Seconds(rf.ru_stime);
+        return CpuSeconds(rusage{}, rf);
     };
     const double theirs = ffmpeg("0");
     const double theirs1 = ffmpeg("1");
 
-    kill(cam, SIGTERM);
-    waitpid(cam, nullptr, 0);
+    cam.Stop();
     printf("pull+decode+scale to %dx%d+paint: %zu frames read, %lld pictures, %zu refused, %d s, CPU %.3f s (%.2f ms/frame)\n",
            paneW, paneH, frames, static_cast<long long>(pictures), failed, seconds, ours,
            frames ? ours * 1000 / double(frames) : 0.0);

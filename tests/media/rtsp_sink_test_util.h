@@ -7,29 +7,19 @@
 #include "controls/control_registry.h"
 #include "media/sink_targets.h"
 #include "platform/wnd.h"
+#include "tests/support/rtsp_camera.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <set>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace rtspsinktest {
 
@@ -65,110 +55,9 @@ inline void Pump(int ms)
     WaitFor([] { return false; }, ms);
 }
 
-// The fixture camera (tests/fixtures/rtsp_camera.py), stopped at scope end.
-class RtspCamera {
-public:
-    explicit RtspCamera(int port = 0, std::vector<std::string> extra = {}) : m_extra(std::move(extra))
-    {
-        Start(port);
-    }
-    ~RtspCamera() { Stop(); }
-    RtspCamera(const RtspCamera&) = delete;
-    RtspCamera& operator=(const RtspCamera&) = delete;
-
-    bool Start(int port)
-    {
-        const char* src = getenv("QELM2_TEST_SOURCE_DIR");
-        std::string script = std::string(src ? src : ".") + "/tests/fixtures/rtsp_camera.py";
-        std::string portArg = std::to_string(port);
-        int fds[2];
-        if (pipe(fds) != 0)
-            return false;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-        posix_spawn_file_actions_addclose(&fa, fds[0]);
-        std::vector<const char*> argv = {"/usr/bin/python3", script.c_str(), "--port", portArg.c_str()};
-        for (const std::string& e : m_extra)
-            argv.push_back(e.c_str());
-        argv.push_back(nullptr);
-        int rc = posix_spawn(&m_pid, argv[0], &fa, nullptr, const_cast<char**>(argv.data()), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        close(fds[1]);
-        if (rc != 0) {
-            close(fds[0]);
-            m_pid = 0;
-            return false;
-        }
-        std::string line;
-        auto until = Clock::now() + std::chrono::seconds(15);
-        while (Clock::now() < until && line.find('\n') == std::string::npos) {
-            pollfd p{fds[0], POLLIN, 0};
-            if (poll(&p, 1, 100) > 0) {
-                char buf[128];
-                ssize_t n = read(fds[0], buf, sizeof buf);
-                if (n <= 0)
-                    break;
-                line.append(buf, static_cast<size_t>(n));
-            }
-        }
-        close(fds[0]);
-        if (sscanf(line.c_str(), "PORT %d", &m_port) != 1) {
-            Stop();
-            return false;
-        }
-        return true;
-    }
-
-    void Stop()
-    {
-        if (m_pid <= 0)
-            return;
-        kill(m_pid, SIGTERM);
-        for (int i = 0; i < 40; ++i) {
-            if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-                m_pid = 0;
-                return;
-            }
-            usleep(50000);
-        }
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-        m_pid = 0;
-    }
-
-    bool Running() const { return m_pid > 0; }
-    int Port() const { return m_port; }
-    std::string Url(const char* mount) const { return "rtsp://127.0.0.1:" + std::to_string(m_port) + mount; }
-
-private:
-    std::vector<std::string> m_extra;
-    pid_t m_pid = 0;
-    int m_port = 0;
-};
-
-// A TCP listener on 127.0.0.1 that accepts nothing and answers nothing.
-struct SilentServer {
-    int fd = -1;
-    int port = 0;
-    SilentServer()
-    {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 4) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            return;
-        port = ntohs(a.sin_port);
-    }
-    ~SilentServer()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
+// The fixture camera and a silent TCP peer on 127.0.0.1.
+using qelmtest::RtspCamera;
+using qelmtest::SilentServer;
 
 // One message a RecorderWnd received, with copies of its payload.
 struct Posted {
