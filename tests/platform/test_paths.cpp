@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include "tests/support/scoped_env.h"
+
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -13,30 +15,7 @@ using namespace qelm;
 
 namespace {
 
-// Sets (or unsets, with nullptr) an environment variable for a scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (m_old)
-            setenv(m_name, m_old->c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using qelmtest::ScopedEnv;
 
 } // namespace
 
