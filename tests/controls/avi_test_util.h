@@ -26,29 +26,8 @@ namespace avitest {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/qelm2-avi-XXXXXX";
-        const char* p = mkdtemp(tmpl);
-        m_path = p ? p : "/tmp";
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-// Shared with the MP4 tests: commands, files, elementary streams, ffmpeg.
+// Shared with the MP4 tests: folders, commands, files, elementary streams, ffmpeg.
+using mp4test::TempDir;
 using mp4test::CommandResult;
 using mp4test::DecodeErrors;
 using mp4test::Frame;
