@@ -30,6 +30,7 @@ namespace fs = std::filesystem;
 using mp4test::TempDir;
 using mp4test::CommandResult;
 using mp4test::DecodeErrors;
+using mp4test::ProbeVideoKeyFlags;
 using mp4test::Frame;
 using mp4test::ReadFile;
 using mp4test::Run;
@@ -130,35 +131,12 @@ inline std::map<std::string, std::string> Probe(const std::string& file, const s
     const CommandResult r = Run("ffprobe -v error -count_frames" + sel + " -show_entries " + entries +
                                 " -of default=nw=1 '" + file + "'");
     std::map<std::string, std::string> m;
-    size_t pos = 0;
-    while (pos < r.out.size()) {
-        size_t eol = r.out.find('\n', pos);
-        if (eol == std::string::npos)
-            eol = r.out.size();
-        const std::string line = r.out.substr(pos, eol - pos);
+    for (const std::string& line : mp4test::Lines(r.out)) {
         const size_t eq = line.find('=');
         if (eq != std::string::npos)
             m[line.substr(0, eq)] = line.substr(eq + 1);
-        pos = eol + 1;
     }
     return m;
-}
-
-// Key flags of the video packets in file order, as ffprobe reads them.
-inline std::vector<bool> ProbeKeyFlags(const std::string& file)
-{
-    const CommandResult r = Run("ffprobe -v error -select_streams v -show_entries packet=flags -of csv=p=0 '" + file + "'");
-    std::vector<bool> keys;
-    size_t pos = 0;
-    while (pos < r.out.size()) {
-        size_t eol = r.out.find('\n', pos);
-        if (eol == std::string::npos)
-            eol = r.out.size();
-        if (eol > pos)
-            keys.push_back(r.out[pos] == 'K');
-        pos = eol + 1;
-    }
-    return keys;
 }
 
 // What a full decode prints at level "error" (empty when clean).

@@ -342,7 +342,7 @@ TEST(AviWriter, FfprobeReadsAndFfmpegDecodesWhatItWrites)
             EXPECT_EQ(a0["bit_rate"], "64000");
         }
         EXPECT_EQ(DecodeErrors(path), "");
-        const std::vector<bool> keys = ProbeKeyFlags(path);
+        const std::vector<bool> keys = ProbeVideoKeyFlags(path);
         ASSERT_EQ(keys.size(), 100u);
         for (size_t i = 0; i < keys.size(); ++i)
             EXPECT_EQ(keys[i], i % 25 == 0) << i;

@@ -191,6 +191,21 @@ inline int H265Type(const std::vector<uint8_t>& unit)
     return unit.empty() ? -1 : (unit[0] >> 1) & 0x3F;
 }
 
+// The lines of a command's output, without their "\n".
+inline std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t eol = text.find('\n', pos);
+        if (eol == std::string::npos)
+            eol = text.size();
+        lines.push_back(text.substr(pos, eol - pos));
+        pos = eol + 1;
+    }
+    return lines;
+}
+
 using Fields = std::map<std::string, std::string>;
 
 // ffprobe's [STREAM] sections (with -count_frames) as key/value maps.
@@ -198,13 +213,7 @@ inline std::vector<Fields> ProbeStreams(const std::string& file)
 {
     const CommandResult r = Run("ffprobe -v error -count_frames -show_streams -of default=nw=0 '" + file + "'");
     std::vector<Fields> streams;
-    size_t pos = 0;
-    while (pos < r.out.size()) {
-        size_t eol = r.out.find('\n', pos);
-        if (eol == std::string::npos)
-            eol = r.out.size();
-        const std::string line = r.out.substr(pos, eol - pos);
-        pos = eol + 1;
+    for (const std::string& line : Lines(r.out)) {
         if (line == "[STREAM]")
             streams.emplace_back();
         else if (!streams.empty() && line.find('=') != std::string::npos && line[0] != '[')
@@ -227,16 +236,9 @@ inline std::vector<bool> ProbeVideoKeyFlags(const std::string& file)
     const CommandResult r =
         Run("ffprobe -v error -select_streams v -show_entries packet=flags -of csv=p=0 '" + file + "'");
     std::vector<bool> keys;
-    size_t pos = 0;
-    while (pos < r.out.size()) {
-        size_t eol = r.out.find('\n', pos);
-        if (eol == std::string::npos)
-            eol = r.out.size();
-        const std::string line = r.out.substr(pos, eol - pos);
+    for (const std::string& line : Lines(r.out))
         if (!line.empty())
             keys.push_back(line[0] == 'K');
-        pos = eol + 1;
-    }
     return keys;
 }
 

@@ -138,7 +138,7 @@ TEST_F(ClipCutTest, CutsFromTheKeyFrameOfTheStartToThatOfTheEnd)
     EXPECT_EQ(L.chunks[0].code, avi::kVideoChunk);
     EXPECT_EQ(L.index[0].flags, 16u);
 
-    const std::vector<bool> keys = ProbeKeyFlags(clip);
+    const std::vector<bool> keys = ProbeVideoKeyFlags(clip);
     ASSERT_FALSE(keys.empty());
     EXPECT_TRUE(keys.front());
     const double duration = std::stod(Probe(clip, "", "format=duration")["duration"]);
@@ -217,7 +217,7 @@ TEST_F(ClipCutTest, H265RecordingGivesAClipWithVideo)
     EXPECT_EQ(r.GetVideoChunks(), 51);
     EXPECT_EQ(r.GetMediaType(), 16);
     EXPECT_EQ(Probe(clip, "v:0", "stream=codec_name")["codec_name"], "hevc");
-    EXPECT_EQ(ProbeKeyFlags(clip).front(), true);
+    EXPECT_EQ(ProbeVideoKeyFlags(clip).front(), true);
     EXPECT_EQ(DecodeErrors(clip), "");
 }
 
