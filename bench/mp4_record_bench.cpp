@@ -5,6 +5,7 @@
 // The test streams are made with ffmpeg in the work folder on the first run.
 #include "controls/media_params.h"
 #include "media/mp4_writer.h"
+#include "tests/media/media_test_util.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -131,16 +132,8 @@ int main(int argc, char** argv)
     const long rssBefore = StatusKb("VmRSS:");
     const auto start = std::chrono::steady_clock::now();
     {
-        VideoParam v{};
-        snprintf(v.codecName, sizeof(v.codecName), "H264");
-        v.width = 640;
-        v.height = 360;
-        v.frameRate = 25;
-        AudioParam a{};
-        snprintf(a.codecName, sizeof(a.codecName), "G711");
-        a.sampleRate = 8000;
-        a.bitsPerSample = 16;
-        a.channels = 1;
+        VideoParam v = mp4test::H264Param(640, 360);
+        AudioParam a = mp4test::G711Param();
         CMP4Writer w;
         if (w.OpenWrite(ours.c_str(), &v, &a) != 0)
             return 2;

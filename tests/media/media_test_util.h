@@ -3,6 +3,8 @@
 // and ffmpeg as the oracles that check what we wrote.
 #pragma once
 
+#include "controls/media_params.h"
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -47,6 +49,27 @@ public:
 private:
     std::string m_path;
 };
+
+// The records of the test streams: H.264 at 25 fps, 8 kHz mono G.711.
+inline VideoParam H264Param(int width = 176, int height = 144)
+{
+    VideoParam v{};
+    snprintf(v.codecName, sizeof(v.codecName), "H264");
+    v.width = width;
+    v.height = height;
+    v.frameRate = 25;
+    return v;
+}
+
+inline AudioParam G711Param()
+{
+    AudioParam a{};
+    snprintf(a.codecName, sizeof(a.codecName), "G711");
+    a.sampleRate = 8000;
+    a.bitsPerSample = 16;
+    a.channels = 1;
+    return a;
+}
 
 struct CommandResult {
     int status = -1;

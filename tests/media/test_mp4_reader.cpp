@@ -51,16 +51,8 @@ std::string Recording(const std::string& dir, bool withVideo = true, bool withAu
     const std::string name = dir + (withVideo ? (withAudio ? "/av.mp4" : "/v.mp4") : "/a.mp4");
     const auto aus = SplitStream(Streams::Get().H264(), "h264");
     const auto pcm = SplitRaw(Streams::Get().Mulaw(), 320);
-    VideoParam v{};
-    snprintf(v.codecName, sizeof(v.codecName), "H264");
-    v.width = 176;
-    v.height = 144;
-    v.frameRate = 25;
-    AudioParam a{};
-    snprintf(a.codecName, sizeof(a.codecName), "G711");
-    a.sampleRate = 8000;
-    a.bitsPerSample = 16;
-    a.channels = 1;
+    VideoParam v = H264Param();
+    AudioParam a = G711Param();
     CMP4Writer w;
     EXPECT_EQ(0, w.OpenWrite(name.c_str(), withVideo ? &v : nullptr, withAudio ? &a : nullptr));
     for (size_t i = 0; i < 100; ++i) {

@@ -19,16 +19,8 @@ int main(int argc, char** argv)
     const int pace = atoi(argv[4]);
     if (frames.empty() || pcm.empty())
         return 3;
-    VideoParam v{};
-    snprintf(v.codecName, sizeof(v.codecName), "H264");
-    v.width = 176;
-    v.height = 144;
-    v.frameRate = 25;
-    AudioParam a{};
-    snprintf(a.codecName, sizeof(a.codecName), "G711");
-    a.sampleRate = 8000;
-    a.bitsPerSample = 16;
-    a.channels = 1;
+    VideoParam v = mp4test::H264Param();
+    AudioParam a = mp4test::G711Param();
     CMP4Writer w;
     if (w.OpenWrite(argv[1], &v, &a) != 0)
         return 4;
