@@ -201,15 +201,20 @@ bool CRegistry::OpenKey(HKEY root, const char* subKey, REGSAM sam, HKEY& out)
     return true;
 }
 
+void CRegistry::Adopt(HKEY key)
+{
+    Close();
+    m_hKey = key;
+    m_bOpen = true;
+}
+
 bool CRegistry::OpenReadOnly(HKEY root, const char* subKey)
 {
     m_strPath = subKey ? subKey : "";
     HKEY key;
     if (!OpenKey(root, subKey, KEY_READ, key))
         return false;
-    Close();
-    m_hKey = key;
-    m_bOpen = true;
+    Adopt(key);
     Record(ERROR_SUCCESS, 0, 0);
     return true;
 }
@@ -219,9 +224,7 @@ bool CRegistry::Open(HKEY root, const char* subKey)
     HKEY key;
     if (!OpenKey(root, subKey, KEY_ALL_ACCESS, key))
         return false;
-    Close();
-    m_hKey = key;
-    m_bOpen = true;
+    Adopt(key); // the outcome of an earlier call stays recorded
     return true;
 }
 
@@ -230,9 +233,7 @@ bool CRegistry::Open(const char* subKey)
     HKEY key;
     if (!OpenKey(m_hKey, subKey, KEY_ALL_ACCESS, key))
         return false;
-    Close();
-    m_hKey = key;
-    m_bOpen = true;
+    Adopt(key);
     Record(ERROR_SUCCESS, 0, 0);
     return true;
 }
@@ -246,9 +247,7 @@ bool CRegistry::CreateKey(HKEY root, const char* subKey)
     Record(r, 0, 0);
     if (r != ERROR_SUCCESS)
         return false;
-    Close();
-    m_hKey = key;
-    m_bOpen = true;
+    Adopt(key);
     return true;
 }
 
@@ -381,48 +380,41 @@ bool CRegistry::WriteObject(const char* name, const std::vector<DWORD>& dwords)
     return WriteBinary(name, SaveDwords(dwords), REG_BINARY);
 }
 
-bool CRegistry::ReadObject(const char* name, std::vector<std::string>& strings)
+bool CRegistry::ReadLoaded(const char* name, const std::function<bool(const std::vector<BYTE>&)>& load)
 {
     std::vector<BYTE> data;
     if (!ReadBinary(name, data))
         return false;
-    if (LoadArray(data, 1, strings, [](ArchiveIn& ar, std::string& s) { return ar.String(s); }))
+    if (load(data))
         return true;
     m_nLastError = kErrorInvalidData;
     return false;
+}
+
+bool CRegistry::ReadObject(const char* name, std::vector<std::string>& strings)
+{
+    return ReadLoaded(name, [&](const std::vector<BYTE>& data) {
+        return LoadArray(data, 1, strings, [](ArchiveIn& ar, std::string& s) { return ar.String(s); });
+    });
 }
 
 bool CRegistry::ReadObject(const char* name, std::vector<BYTE>& bytes)
 {
-    std::vector<BYTE> data;
-    if (!ReadBinary(name, data))
-        return false;
-    if (LoadArray(data, 1, bytes, [](ArchiveIn& ar, BYTE& b) { return ar.Byte(b); }))
-        return true;
-    m_nLastError = kErrorInvalidData;
-    return false;
+    return ReadLoaded(name, [&](const std::vector<BYTE>& data) {
+        return LoadArray(data, 1, bytes, [](ArchiveIn& ar, BYTE& b) { return ar.Byte(b); });
+    });
 }
 
 bool CRegistry::ReadObject(const char* name, std::vector<WORD>& words)
 {
-    std::vector<BYTE> data;
-    if (!ReadBinary(name, data))
-        return false;
-    if (LoadArray(data, 2, words, [](ArchiveIn& ar, WORD& w) { return ar.Word(w); }))
-        return true;
-    m_nLastError = kErrorInvalidData;
-    return false;
+    return ReadLoaded(name, [&](const std::vector<BYTE>& data) {
+        return LoadArray(data, 2, words, [](ArchiveIn& ar, WORD& w) { return ar.Word(w); });
+    });
 }
 
 bool CRegistry::ReadObject(const char* name, std::vector<DWORD>& dwords)
 {
-    std::vector<BYTE> data;
-    if (!ReadBinary(name, data))
-        return false;
-    if (LoadDwords(data, dwords))
-        return true;
-    m_nLastError = kErrorInvalidData;
-    return false;
+    return ReadLoaded(name, [&](const std::vector<BYTE>& data) { return LoadDwords(data, dwords); });
 }
 
 bool CRegistry::WriteRect(const char* name, const CRect& rect)
@@ -434,14 +426,9 @@ bool CRegistry::WriteRect(const char* name, const CRect& rect)
 
 bool CRegistry::ReadRect(const char* name, CRect& rect)
 {
-    std::vector<BYTE> data;
     std::vector<DWORD> v;
-    if (!ReadBinary(name, data))
+    if (!ReadLoaded(name, [&](const std::vector<BYTE>& data) { return LoadDwords(data, v) && v.size() >= 4; }))
         return false;
-    if (!LoadDwords(data, v) || v.size() < 4) {
-        m_nLastError = kErrorInvalidData;
-        return false;
-    }
     rect.top = static_cast<LONG>(v[0]);
     rect.bottom = static_cast<LONG>(v[1]);
     rect.left = static_cast<LONG>(v[2]);
@@ -457,14 +444,9 @@ bool CRegistry::WritePoint(const char* name, const CPoint& point)
 
 bool CRegistry::ReadPoint(const char* name, CPoint& point)
 {
-    std::vector<BYTE> data;
     std::vector<DWORD> v;
-    if (!ReadBinary(name, data))
+    if (!ReadLoaded(name, [&](const std::vector<BYTE>& data) { return LoadDwords(data, v) && v.size() >= 2; }))
         return false;
-    if (!LoadDwords(data, v) || v.size() < 2) {
-        m_nLastError = kErrorInvalidData;
-        return false;
-    }
     point.x = static_cast<LONG>(v[0]);
     point.y = static_cast<LONG>(v[1]);
     return true;

@@ -5,6 +5,7 @@
 #include "platform/geometry.h"
 #include "platform/registry.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,9 @@ private:
     bool OpenKey(HKEY root, const char* subKey, REGSAM sam, HKEY& out);
     bool WriteBinary(const char* name, const std::vector<BYTE>& data, DWORD recordedType);
     bool ReadBinary(const char* name, std::vector<BYTE>& data);
+    // ReadBinary, then load; data that does not load fails as invalid data (13).
+    bool ReadLoaded(const char* name, const std::function<bool(const std::vector<BYTE>&)>& load);
+    void Adopt(HKEY key); // closes the held key and holds key instead
     void Record(LONG error, DWORD type, DWORD size);
 
     LONG m_nLastError = 0;

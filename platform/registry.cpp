@@ -487,6 +487,21 @@ LONG OpenForUse(Store& s, HKEY key, REGSAM want, Handle& h, RegistryKey*& k, boo
     return k ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
+// The existing key subKey names below root; h gets its path.
+LONG OpenSubKey(Store& s, HKEY root, const char* subKey, Handle& h, RegistryKey*& k)
+{
+    LONG r = OpenForUse(s, root, 0, h, k);
+    if (r != ERROR_SUCCESS)
+        return r;
+    for (const std::string& part : SplitKeyPath(subKey)) {
+        k = FindByName(k->subkeys, part);
+        if (!k)
+            return ERROR_FILE_NOT_FOUND;
+        h.path.push_back(k->name);
+    }
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 std::optional<std::vector<RegistryKey>> ParseRegistryHive(const std::string& xml)
@@ -553,15 +568,9 @@ LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD /*options*/, REGSAM sam,
     Store& s = LockedStore(lock);
     Handle h;
     RegistryKey* k;
-    LONG r = OpenForUse(s, root, 0, h, k);
+    LONG r = OpenSubKey(s, root, subKey, h, k);
     if (r != ERROR_SUCCESS)
         return r;
-    for (const std::string& part : SplitKeyPath(subKey)) {
-        k = FindByName(k->subkeys, part);
-        if (!k)
-            return ERROR_FILE_NOT_FOUND;
-        h.path.push_back(k->name);
-    }
     h.sam = sam;
     *out = NewHandle(s, std::move(h));
     return ERROR_SUCCESS;
@@ -712,15 +721,9 @@ LONG RegDeleteKeyA(HKEY root, const char* subKey)
     Store& s = LockedStore(lock);
     Handle h;
     RegistryKey* k;
-    LONG r = OpenForUse(s, root, 0, h, k);
+    LONG r = OpenSubKey(s, root, subKey, h, k);
     if (r != ERROR_SUCCESS)
         return r;
-    for (const std::string& part : SplitKeyPath(subKey)) {
-        k = FindByName(k->subkeys, part);
-        if (!k)
-            return ERROR_FILE_NOT_FOUND;
-        h.path.push_back(k->name);
-    }
     if (h.path.empty())
         return ERROR_ACCESS_DENIED; // a root key
     if (!k->subkeys.empty())
