@@ -318,11 +318,17 @@ int ParseDecimal(const std::string& text)
     return ParseDecimal(text.c_str());
 }
 
-TiXmlElement* AppendText(TiXmlElement* parent, const char* name, std::string_view utf8)
+TiXmlElement* AppendElement(TiXmlElement* parent, const char* name)
 {
     auto* elem = new TiXmlElement(name);
-    elem->LinkEndChild(new TiXmlText(ToFileText(utf8)));
     parent->LinkEndChild(elem);
+    return elem;
+}
+
+TiXmlElement* AppendText(TiXmlElement* parent, const char* name, std::string_view utf8)
+{
+    TiXmlElement* elem = AppendElement(parent, name);
+    elem->LinkEndChild(new TiXmlText(ToFileText(utf8)));
     return elem;
 }
 
@@ -375,6 +381,24 @@ bool LoadForSave(const std::string& path, TiXmlDocument& doc)
         return true;
     WriteLog(-2, "Failed to load file, %s", path.c_str());
     return false;
+}
+
+const TiXmlElement* LoadRoot(const std::string& path, TiXmlDocument& doc, std::string_view tmpl)
+{
+    return LoadOrWriteTemplate(path, doc, tmpl) ? doc.RootElement() : nullptr;
+}
+
+void SaveWithRoot(const std::string& path, const char* who, const std::function<void(TiXmlElement* root)>& fill)
+{
+    TiXmlDocument doc;
+    if (!LoadForSave(path, doc))
+        return;
+    TiXmlElement* root = doc.RootElement();
+    if (!root)
+        return;
+    fill(root);
+    if (!SaveXmlFile(path, doc))
+        WriteLog(3, "%s: cannot write %s.", who, path.c_str());
 }
 
 } // namespace qelm::cfg

@@ -2,6 +2,7 @@
 // GB18030 XML, saving them atomically and keeping a damaged file aside.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,15 @@ bool LoadOrWriteTemplate(const std::string& path, TiXmlDocument& doc, std::strin
 // and returns false (the saver then writes nothing).
 bool LoadForSave(const std::string& path, TiXmlDocument& doc);
 
+// A loader's frame: LoadOrWriteTemplate, then the root element; nullptr when
+// the file could not be read or has no root element.
+const TiXmlElement* LoadRoot(const std::string& path, TiXmlDocument& doc, std::string_view tmpl);
+
+// A saver's frame: LoadForSave, fill(root), SaveXmlFile; a failed write is
+// logged as "<who>: cannot write <path>.". Nothing is written when the file
+// cannot be loaded or has no root element.
+void SaveWithRoot(const std::string& path, const char* who, const std::function<void(TiXmlElement* root)>& fill);
+
 // Text of an element (its first child when that is text) or of an attribute,
 // converted from GB18030 to UTF-8; bytes that do not convert become '?'.
 std::string Text(const TiXmlElement* elem);
@@ -71,6 +81,8 @@ int ParseDecimal(const std::string& text);
 // <name></name>) and returns the new element.
 TiXmlElement* AppendText(TiXmlElement* parent, const char* name, std::string_view utf8);
 TiXmlElement* AppendInt(TiXmlElement* parent, const char* name, int value);
+// Appends an empty <name/> and returns it.
+TiXmlElement* AppendElement(TiXmlElement* parent, const char* name);
 
 // Sets an attribute from UTF-8 text or an int.
 void SetAttr(TiXmlElement* elem, const char* name, std::string_view utf8);

@@ -140,8 +140,7 @@ void LoadDev(DeviceInfo& dev, const TiXmlElement* elem)
 
 void SaveDev(TiXmlElement* list, const DeviceInfo& dev)
 {
-    auto* elem = new TiXmlElement("Dev");
-    list->LinkEndChild(elem);
+    TiXmlElement* elem = AppendElement(list, "Dev");
     for (const Field& f : kFields) {
         if (f.size)
             AppendText(elem, f.name, TextAt(dev, f));
@@ -151,8 +150,7 @@ void SaveDev(TiXmlElement* list, const DeviceInfo& dev)
     for (int i = 0; i < 9; ++i) {
         const AlarmLinkInfo& link = dev.AlarmLink[i];
         std::string name = "AlarmLink" + std::to_string(i);
-        auto* le = new TiXmlElement(name.c_str());
-        elem->LinkEndChild(le);
+        TiXmlElement* le = AppendElement(elem, name.c_str());
         AppendInt(le, "AlarmType", link.AlarmType);
         AppendInt(le, "OnOff", link.OnOff);
         AppendInt(le, "CauseType", link.CauseType);
@@ -238,25 +236,14 @@ void SaveDevGroupList(TiXmlElement* list)
     ClearChildren(list);
     qelm::CsLock lock(g_csDevList);
     for (const DevGroupInfo& g : g_lstDevGroupInfo) {
-        auto* group = new TiXmlElement("Group");
-        list->LinkEndChild(group);
-        auto* name = new TiXmlElement("GroupName");
-        SetAttr(name, "nType", g.nType);
-        name->LinkEndChild(new TiXmlText(ToFileText(g.GroupName)));
-        group->LinkEndChild(name);
+        TiXmlElement* group = AppendElement(list, "Group");
+        SetAttr(AppendText(group, "GroupName", g.GroupName), "nType", g.nType);
     }
 }
 
 void SaveDevInfo()
 {
-    const std::string path = ConfigFilePath("DevInfo.xml");
-    TiXmlDocument doc;
-    if (!LoadForSave(path, doc))
-        return;
-    TiXmlElement* root = doc.RootElement();
-    if (!root)
-        return;
-    {
+    SaveWithRoot(ConfigFilePath("DevInfo.xml"), "SaveDevInfo", [](TiXmlElement* root) {
         qelm::CsLock lock(g_csDevList);
         for (TiXmlElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
             const char* name = e->Value();
@@ -267,9 +254,7 @@ void SaveDevInfo()
             else if (std::strcmp(name, "AlarmAudio") == 0)
                 SetAttr(e, "AudioInfo", g_bAlarmAudio);
         }
-    }
-    if (!SaveXmlFile(path, doc))
-        WriteLog(3, "SaveDevInfo: cannot write %s.", path.c_str());
+    });
 }
 
 bool FindDevice(const char* sn, int visitMod)

@@ -139,8 +139,7 @@ void LoadScheme(RecScheme& plan, const TiXmlElement* elem)
 
 void SaveScheme(TiXmlElement* root, const RecScheme& plan)
 {
-    auto* elem = new TiXmlElement("RecScheme");
-    root->LinkEndChild(elem);
+    TiXmlElement* elem = AppendElement(root, "RecScheme");
     AppendText(elem, "SchemeName", plan.SchemeName);
     AppendText(elem, "StoragePath1", plan.StoragePath1);
     AppendText(elem, "StoragePath2", plan.StoragePath2);
@@ -155,19 +154,16 @@ void SaveScheme(TiXmlElement* root, const RecScheme& plan)
     AppendInt(elem, "RecAudio", plan.RecAudio);
     AppendInt(elem, "RecStreamType", plan.RecStreamType);
     AppendInt(elem, "ReccordType", plan.ReccordType);
-    auto* devs = new TiXmlElement("Dev");
-    elem->LinkEndChild(devs);
+    TiXmlElement* devs = AppendElement(elem, "Dev");
     for (const DeviceInfo* dev : plan.lstDev) {
         if (!dev)
             continue;
         TiXmlElement* name = AppendText(devs, "DevName", dev->DevName);
         SetAttr(name, "DevId", dev->DevId);
     }
-    auto* times = new TiXmlElement("RecTimeList");
-    elem->LinkEndChild(times);
+    TiXmlElement* times = AppendElement(elem, "RecTimeList");
     for (const RecTime& seg : plan.lstRecTime) {
-        auto* t = new TiXmlElement("RecTime");
-        times->LinkEndChild(t);
+        TiXmlElement* t = AppendElement(times, "RecTime");
         AppendInt(t, "TimeDuration", seg.TimeDuration);
         AppendInt(t, "DayOfWeek", seg.DayOfWeek);
         AppendText(t, "StartTime", FormatTimeOfDay(seg.StartTime));
@@ -235,11 +231,8 @@ std::int32_t ParseTimeOfDay(const std::string& text)
 void LoadRecInfo()
 {
     WriteLog(6, "AppInit: Get record info...");
-    const std::string path = ConfigFilePath("RecInfo.xml");
     TiXmlDocument doc;
-    if (!LoadOrWriteTemplate(path, doc, kRecInfoTemplate))
-        return;
-    const TiXmlElement* root = doc.RootElement();
+    const TiXmlElement* root = LoadRoot(ConfigFilePath("RecInfo.xml"), doc, kRecInfoTemplate);
     if (!root)
         return;
     std::list<RecScheme*> plans;
@@ -256,21 +249,12 @@ void LoadRecInfo()
 
 void SaveRecInfo()
 {
-    const std::string path = ConfigFilePath("RecInfo.xml");
-    TiXmlDocument doc;
-    if (!LoadForSave(path, doc))
-        return;
-    TiXmlElement* root = doc.RootElement();
-    if (!root)
-        return;
-    ClearChildren(root);
-    {
+    SaveWithRoot(ConfigFilePath("RecInfo.xml"), "SaveRecInfo", [](TiXmlElement* root) {
+        ClearChildren(root);
         qelm::CsLock lock(g_csDevList);
         for (const RecScheme* plan : g_lstRecSchemeInfo) {
             if (plan)
                 SaveScheme(root, *plan);
         }
-    }
-    if (!SaveXmlFile(path, doc))
-        WriteLog(3, "SaveRecInfo: cannot write %s.", path.c_str());
+    });
 }

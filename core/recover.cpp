@@ -42,11 +42,8 @@ int IntAttr(const TiXmlElement* e, const char* name)
 void LoadRecoverInfo()
 {
     WriteLog(6, "AppInit: Get surveillance status.");
-    const std::string path = ConfigFilePath("Recover.xml");
     TiXmlDocument doc;
-    if (!LoadOrWriteTemplate(path, doc, kRecoverTemplate))
-        return;
-    const TiXmlElement* root = doc.RootElement();
+    const TiXmlElement* root = LoadRoot(ConfigFilePath("Recover.xml"), doc, kRecoverTemplate);
     if (!root)
         return;
     for (const TiXmlElement* e = root->FirstChildElement("SurStauts"); e; e = e->NextSiblingElement("SurStauts")) {
@@ -78,14 +75,13 @@ void SaveRecoverInfo()
         e = next;
     }
     for (const SurStauts& s : g_lstSurStatus) {
-        auto* e = new TiXmlElement("SurStauts");
+        TiXmlElement* e = AppendElement(root, "SurStauts");
         SetAttr(e, "UserName", g_szUserName);
         SetAttr(e, "DevId", s.DevId);
         SetAttr(e, "DevName", s.DevName);
         SetAttr(e, "WndNo", s.WndNo);
         SetAttr(e, "MonitorNum", s.MonitorNum);
         SetAttr(e, "DispMode", s.DispMode);
-        root->LinkEndChild(e);
     }
     SaveXmlFile(path, doc);
 }

@@ -91,6 +91,19 @@ bool Is(const TiXmlElement* e, const char* name)
 
 #define READ_TEXT(rec, field, e) CopyField((rec).field, sizeof (rec).field, Text(e), #field)
 
+// Replaces out with one record per <tag> child of list; read(record, e) takes
+// each child element e of that record's element.
+template <class T, class Read>
+void LoadRecords(const TiXmlElement* list, const char* tag, std::list<T>& out, Read read)
+{
+    out.clear();
+    for (const TiXmlElement* re = list->FirstChildElement(tag); re; re = re->NextSiblingElement(tag)) {
+        T& rec = out.emplace_back();
+        for (const TiXmlElement* e = re->FirstChildElement(); e; e = e->NextSiblingElement())
+            read(rec, e);
+    }
+}
+
 bool LooksLikeDigest(const char* text)
 {
     if (std::strlen(text) != 32)
@@ -161,11 +174,10 @@ void SaveDispInfoSetting(TiXmlElement* section)
     AppendInt(section, "FilterAlarm", s.FilterAlarm);
     AppendInt(section, "LoginType", s.LoginType);
     AppendInt(section, "ExitConfirm", s.ExitConfirm);
-    auto* sync = new TiXmlElement("SyncTime");
+    TiXmlElement* sync = AppendElement(section, "SyncTime");
     SetAttr(sync, "enable", s.SyncTimeEnable);
     SetAttr(sync, "interval", s.SyncTimeInterval);
     SetAttr(sync, "diff", s.SyncTimeDiff);
-    section->LinkEndChild(sync);
 }
 
 void OpenLogFromFile(const TiXmlElement* e)
@@ -189,30 +201,26 @@ void OpenLogFromFile(const TiXmlElement* e)
 
 void LoadLoginList(const TiXmlElement* list)
 {
-    g_lstLoginInfo.clear();
-    for (const TiXmlElement* le = list->FirstChildElement("Login"); le; le = le->NextSiblingElement("Login")) {
-        _LOGIN_INFO& info = g_lstLoginInfo.emplace_back();
-        for (const TiXmlElement* e = le->FirstChildElement(); e; e = e->NextSiblingElement()) {
-            if (Is(e, "UserName"))
-                READ_TEXT(info, UserName, e);
-            else if (Is(e, "Password"))
-                READ_TEXT(info, Password, e);
-            else if (Is(e, "SvrIp"))
-                READ_TEXT(info, SvrIp, e);
-            else if (Is(e, "SvrPort"))
-                READ_TEXT(info, SvrPort, e);
-            else if (Is(e, "SavePath"))
-                READ_TEXT(info, SavePath, e);
-            else if (Is(e, "SaveFlg"))
-                info.SaveFlg = ParseDecimal(Text(e));
-            else if (Is(e, "LoginSvrFlg"))
-                info.LoginSvrFlg = ParseDecimal(Text(e));
-            else if (Is(e, "LastUsingFlg"))
-                info.LastUsingFlg = ParseDecimal(Text(e));
-            else if (Is(e, "FullDisp"))
-                g_DispInfoSetting.FilpMode = ParseDecimal(Text(e));
-        }
-    }
+    LoadRecords(list, "Login", g_lstLoginInfo, [](_LOGIN_INFO& info, const TiXmlElement* e) {
+        if (Is(e, "UserName"))
+            READ_TEXT(info, UserName, e);
+        else if (Is(e, "Password"))
+            READ_TEXT(info, Password, e);
+        else if (Is(e, "SvrIp"))
+            READ_TEXT(info, SvrIp, e);
+        else if (Is(e, "SvrPort"))
+            READ_TEXT(info, SvrPort, e);
+        else if (Is(e, "SavePath"))
+            READ_TEXT(info, SavePath, e);
+        else if (Is(e, "SaveFlg"))
+            info.SaveFlg = ParseDecimal(Text(e));
+        else if (Is(e, "LoginSvrFlg"))
+            info.LoginSvrFlg = ParseDecimal(Text(e));
+        else if (Is(e, "LastUsingFlg"))
+            info.LastUsingFlg = ParseDecimal(Text(e));
+        else if (Is(e, "FullDisp"))
+            g_DispInfoSetting.FilpMode = ParseDecimal(Text(e));
+    });
     // The login dialog keeps the history at five, dropping the oldest (the first).
     if (g_lstLoginInfo.size() > kMaxLogins) {
         WriteLog(3, "LoadLoginList: %zu login entries, the oldest %zu dropped.", g_lstLoginInfo.size(),
@@ -224,67 +232,56 @@ void LoadLoginList(const TiXmlElement* list)
 
 void LoadUserList(const TiXmlElement* list)
 {
-    g_lstUserInfo.clear();
-    for (const TiXmlElement* ue = list->FirstChildElement("User"); ue; ue = ue->NextSiblingElement("User")) {
-        User& user = g_lstUserInfo.emplace_back();
-        for (const TiXmlElement* e = ue->FirstChildElement(); e; e = e->NextSiblingElement()) {
-            if (Is(e, "UserName"))
-                READ_TEXT(user, UserName, e);
-            else if (Is(e, "Password"))
-                READ_TEXT(user, Password, e);
-            else if (Is(e, "RoleName"))
-                READ_TEXT(user, RoleName, e);
-            else if (Is(e, "GroupName"))
-                READ_TEXT(user, GroupName, e);
-            else if (Is(e, "Desc"))
-                READ_TEXT(user, Desc, e);
-        }
-        // A stored value that is not a digest is a plain text (written by hand):
-        // the next save stores its digest.
+    LoadRecords(list, "User", g_lstUserInfo, [](User& user, const TiXmlElement* e) {
+        if (Is(e, "UserName"))
+            READ_TEXT(user, UserName, e);
+        else if (Is(e, "Password"))
+            READ_TEXT(user, Password, e);
+        else if (Is(e, "RoleName"))
+            READ_TEXT(user, RoleName, e);
+        else if (Is(e, "GroupName"))
+            READ_TEXT(user, GroupName, e);
+        else if (Is(e, "Desc"))
+            READ_TEXT(user, Desc, e);
+    });
+    // A stored value that is not a digest is a plain text (written by hand):
+    // the next save stores its digest.
+    for (User& user : g_lstUserInfo)
         user.PwdIsDigest = LooksLikeDigest(user.Password) ? 1 : 0;
-    }
 }
 
 void LoadGroupList(const TiXmlElement* list)
 {
-    g_lstGroupInfo.clear();
-    for (const TiXmlElement* ge = list->FirstChildElement("Group"); ge; ge = ge->NextSiblingElement("Group")) {
-        UserGroup& group = g_lstGroupInfo.emplace_back();
-        for (const TiXmlElement* e = ge->FirstChildElement(); e; e = e->NextSiblingElement()) {
-            if (Is(e, "GroupName"))
-                READ_TEXT(group, GroupName, e);
-            else if (Is(e, "RoleName"))
-                READ_TEXT(group, RoleName, e);
-            else if (Is(e, "Desc"))
-                READ_TEXT(group, Desc, e);
-        }
-    }
+    LoadRecords(list, "Group", g_lstGroupInfo, [](UserGroup& group, const TiXmlElement* e) {
+        if (Is(e, "GroupName"))
+            READ_TEXT(group, GroupName, e);
+        else if (Is(e, "RoleName"))
+            READ_TEXT(group, RoleName, e);
+        else if (Is(e, "Desc"))
+            READ_TEXT(group, Desc, e);
+    });
 }
 
 void LoadRoleList(const TiXmlElement* list)
 {
-    g_lstRoleInfo.clear();
-    for (const TiXmlElement* re = list->FirstChildElement("Role"); re; re = re->NextSiblingElement("Role")) {
-        Role& role = g_lstRoleInfo.emplace_back();
-        for (const TiXmlElement* e = re->FirstChildElement(); e; e = e->NextSiblingElement()) {
-            if (Is(e, "RoleName"))
-                READ_TEXT(role, RoleName, e);
-            else if (Is(e, "Desc"))
-                READ_TEXT(role, Desc, e);
-            else if (Is(e, "SurPTZ"))
-                role.SurPTZ = ParseDecimal(Text(e));
-            else if (Is(e, "Alarm"))
-                role.Alarm = ParseDecimal(Text(e));
-            else if (Is(e, "Record"))
-                role.Record = ParseDecimal(Text(e));
-            else if (Is(e, "PTZ"))
-                role.PTZ = ParseDecimal(Text(e));
-            else if (Is(e, "UserManager"))
-                role.UserManager = ParseDecimal(Text(e));
-            else if (Is(e, "HighLeve"))
-                role.HighLeve = ParseDecimal(Text(e));
-        }
-    }
+    LoadRecords(list, "Role", g_lstRoleInfo, [](Role& role, const TiXmlElement* e) {
+        if (Is(e, "RoleName"))
+            READ_TEXT(role, RoleName, e);
+        else if (Is(e, "Desc"))
+            READ_TEXT(role, Desc, e);
+        else if (Is(e, "SurPTZ"))
+            role.SurPTZ = ParseDecimal(Text(e));
+        else if (Is(e, "Alarm"))
+            role.Alarm = ParseDecimal(Text(e));
+        else if (Is(e, "Record"))
+            role.Record = ParseDecimal(Text(e));
+        else if (Is(e, "PTZ"))
+            role.PTZ = ParseDecimal(Text(e));
+        else if (Is(e, "UserManager"))
+            role.UserManager = ParseDecimal(Text(e));
+        else if (Is(e, "HighLeve"))
+            role.HighLeve = ParseDecimal(Text(e));
+    });
 }
 
 int LoadUserInfo()
@@ -332,8 +329,7 @@ void SaveLoginList(TiXmlElement* list)
 {
     ClearChildren(list);
     for (const _LOGIN_INFO& info : g_lstLoginInfo) {
-        auto* le = new TiXmlElement("Login");
-        list->LinkEndChild(le);
+        TiXmlElement* le = AppendElement(list, "Login");
         AppendText(le, "UserName", info.UserName);
         AppendText(le, "Password", info.Password);
         AppendText(le, "SvrIp", info.SvrIp);
@@ -359,8 +355,7 @@ void SaveUserList(TiXmlElement* list)
             qelm::CopyBounded(user.Password, sizeof user.Password, digest);
             user.PwdIsDigest = 1;
         }
-        auto* ue = new TiXmlElement("User");
-        list->LinkEndChild(ue);
+        TiXmlElement* ue = AppendElement(list, "User");
         AppendText(ue, "UserName", user.UserName);
         AppendText(ue, "Password", user.Password);
         AppendText(ue, "GroupName", user.GroupName);
@@ -373,8 +368,7 @@ void SaveGroupList(TiXmlElement* list)
 {
     ClearChildren(list);
     for (const UserGroup& group : g_lstGroupInfo) {
-        auto* ge = new TiXmlElement("Group");
-        list->LinkEndChild(ge);
+        TiXmlElement* ge = AppendElement(list, "Group");
         AppendText(ge, "GroupName", group.GroupName);
         AppendText(ge, "RoleName", group.RoleName);
         AppendText(ge, "Desc", group.Desc);
@@ -385,8 +379,7 @@ void SaveRoleList(TiXmlElement* list)
 {
     ClearChildren(list);
     for (const Role& role : g_lstRoleInfo) {
-        auto* re = new TiXmlElement("Role");
-        list->LinkEndChild(re);
+        TiXmlElement* re = AppendElement(list, "Role");
         AppendText(re, "RoleName", role.RoleName);
         AppendInt(re, "SurPTZ", role.SurPTZ);
         AppendInt(re, "Record", role.Record);
@@ -400,28 +393,21 @@ void SaveRoleList(TiXmlElement* list)
 
 void SaveUserInfo()
 {
-    const std::string path = ConfigFilePath("UserInfo.xml");
-    TiXmlDocument doc;
-    if (!LoadForSave(path, doc))
-        return;
-    TiXmlElement* root = doc.RootElement();
-    if (!root)
-        return;
-    for (TiXmlElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
-        if (Is(e, "DispInfoSetting"))
-            SaveDispInfoSetting(e);
-        else if (Is(e, "LoginSetting")) {
-            ClearChildren(e);
-            AppendInt(e, "AutoLogin", g_bAutoLogin);
-        } else if (Is(e, "LoginList"))
-            SaveLoginList(e);
-        else if (Is(e, "UserList"))
-            SaveUserList(e);
-        else if (Is(e, "GroupList"))
-            SaveGroupList(e);
-        else if (Is(e, "RoleList"))
-            SaveRoleList(e);
-    }
-    if (!SaveXmlFile(path, doc))
-        WriteLog(3, "SaveUserInfo: cannot write %s.", path.c_str());
+    SaveWithRoot(ConfigFilePath("UserInfo.xml"), "SaveUserInfo", [](TiXmlElement* root) {
+        for (TiXmlElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
+            if (Is(e, "DispInfoSetting"))
+                SaveDispInfoSetting(e);
+            else if (Is(e, "LoginSetting")) {
+                ClearChildren(e);
+                AppendInt(e, "AutoLogin", g_bAutoLogin);
+            } else if (Is(e, "LoginList"))
+                SaveLoginList(e);
+            else if (Is(e, "UserList"))
+                SaveUserList(e);
+            else if (Is(e, "GroupList"))
+                SaveGroupList(e);
+            else if (Is(e, "RoleList"))
+                SaveRoleList(e);
+        }
+    });
 }
