@@ -155,6 +155,12 @@ int ParamSetBit(bool h265, int type)
     return type == nal::kH264Sps ? 2 : type == nal::kH264Pps ? 4 : 0;
 }
 
+// The read position for a sample found by time; none found puts it past the end.
+int32_t ReadPosFor(MP4FileHandle file, MP4TrackId track, MP4SampleId id)
+{
+    return id ? int32_t(id) : int32_t(MP4GetTrackNumberOfSamples(file, track) + 1);
+}
+
 std::string JournalName(const char* name)
 {
     return std::string(name) + kJournalSuffix;
@@ -812,6 +818,14 @@ int CMP4Writer::ReadOneFrame(int& isVideo, void* buffer, int& length, int64_t& t
     return int(n);
 }
 
+// Puts the audio reader at the sample playing at a video sample's time.
+void CMP4Writer::SeekAudioToVideoTime(MP4Timestamp videoTime)
+{
+    const uint64_t at = uint64_t(ToMs(videoTime, uint32_t(m_videoTimeScale))) * uint64_t(m_audioTimeScale) / 1000;
+    const MP4SampleId aid = MP4GetSampleIdFromTime(m_file, m_audioTrack, at, false);
+    m_audioReadPos = ReadPosFor(m_file, m_audioTrack, aid);
+}
+
 int CMP4Writer::SeekToFile(int second)
 {
     Guard lock(m_lock->mutex);
@@ -824,11 +838,11 @@ int CMP4Writer::SeekToFile(int second)
             s == 0 ? 0 : s * uint64_t(m_videoTimeScale) + (first == MP4_INVALID_TIMESTAMP ? 0 : first);
         const MP4SampleId id = MP4GetSampleIdFromTime(m_file, m_videoTrack, target, true);
         // Past the last key frame the reader stands at the end.
-        m_videoReadPos = id ? int32_t(id) : int32_t(MP4GetTrackNumberOfSamples(m_file, m_videoTrack) + 1);
+        m_videoReadPos = ReadPosFor(m_file, m_videoTrack, id);
     }
     if (m_audioTrack) {
         const MP4SampleId id = MP4GetSampleIdFromTime(m_file, m_audioTrack, s * uint64_t(m_audioTimeScale), false);
-        m_audioReadPos = id ? int32_t(id) : int32_t(MP4GetTrackNumberOfSamples(m_file, m_audioTrack) + 1);
+        m_audioReadPos = ReadPosFor(m_file, m_audioTrack, id);
     }
     return 0;
 }
@@ -850,12 +864,8 @@ int CMP4Writer::MoveNextKeyFrame()
     if (id == 0)
         return -1;
     m_videoReadPos = int32_t(id);
-    if (m_audioTrack) {
-        const MP4Timestamp vt = MP4GetSampleTime(m_file, m_videoTrack, id);
-        const uint64_t at = uint64_t(ToMs(vt, uint32_t(m_videoTimeScale))) * uint64_t(m_audioTimeScale) / 1000;
-        const MP4SampleId aid = MP4GetSampleIdFromTime(m_file, m_audioTrack, at, false);
-        m_audioReadPos = aid ? int32_t(aid) : int32_t(MP4GetTrackNumberOfSamples(m_file, m_audioTrack) + 1);
-    }
+    if (m_audioTrack)
+        SeekAudioToVideoTime(MP4GetSampleTime(m_file, m_videoTrack, id));
     return 0;
 }
 
@@ -874,11 +884,8 @@ int CMP4Writer::MovePrevKeyFrame()
     m_videoReadPos = pos;
     if (m_audioTrack) {
         const MP4Timestamp vt = MP4GetSampleTime(m_file, m_videoTrack, uint32_t(pos));
-        if (vt != MP4_INVALID_TIMESTAMP) {
-            const uint64_t at = uint64_t(ToMs(vt, uint32_t(m_videoTimeScale))) * uint64_t(m_audioTimeScale) / 1000;
-            const MP4SampleId aid = MP4GetSampleIdFromTime(m_file, m_audioTrack, at, false);
-            m_audioReadPos = aid ? int32_t(aid) : int32_t(MP4GetTrackNumberOfSamples(m_file, m_audioTrack) + 1);
-        }
+        if (vt != MP4_INVALID_TIMESTAMP)
+            SeekAudioToVideoTime(vt);
     }
     return 0;
 }

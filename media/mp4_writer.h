@@ -89,6 +89,7 @@ private:
     int WriteAudio(const uint8_t* data, int length, int64_t timeStamp);
     uint64_t NextVideoDuration(int64_t timeStamp);
     int64_t ToMs(uint64_t ticks, uint32_t timeScale) const;
+    void SeekAudioToVideoTime(MP4Timestamp videoTime);
 
     MP4FileHandle m_file = nullptr;
     MP4TrackId m_videoTrack = 0;

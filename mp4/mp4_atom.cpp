@@ -393,28 +393,41 @@ void MP4Atom::AddVersionAndFlags()
     AddProperty(new MP4IntegerProperty(this, "flags", 24));
 }
 
+namespace {
+
+// The "version" and "flags" properties; a box without them reads 0 and ignores a set.
+uint64_t OwnIntegerValue(const MP4Atom* atom, const char* name)
+{
+    auto* p = dynamic_cast<MP4IntegerProperty*>(atom->FindOwnProperty(name));
+    return p ? p->GetValue() : 0;
+}
+
+void SetOwnInteger(MP4Atom* atom, const char* name, uint64_t value)
+{
+    if (auto* p = dynamic_cast<MP4IntegerProperty*>(atom->FindOwnProperty(name)))
+        p->SetValue(value);
+}
+
+} // namespace
+
 uint8_t MP4Atom::GetVersion() const
 {
-    auto* p = dynamic_cast<MP4IntegerProperty*>(FindOwnProperty("version"));
-    return p ? uint8_t(p->GetValue()) : 0;
+    return uint8_t(OwnIntegerValue(this, "version"));
 }
 
 void MP4Atom::SetVersion(uint8_t version)
 {
-    if (auto* p = dynamic_cast<MP4IntegerProperty*>(FindOwnProperty("version")))
-        p->SetValue(version);
+    SetOwnInteger(this, "version", version);
 }
 
 uint32_t MP4Atom::GetFlags() const
 {
-    auto* p = dynamic_cast<MP4IntegerProperty*>(FindOwnProperty("flags"));
-    return p ? uint32_t(p->GetValue()) : 0;
+    return uint32_t(OwnIntegerValue(this, "flags"));
 }
 
 void MP4Atom::SetFlags(uint32_t flags)
 {
-    if (auto* p = dynamic_cast<MP4IntegerProperty*>(FindOwnProperty("flags")))
-        p->SetValue(flags);
+    SetOwnInteger(this, "flags", flags);
 }
 
 void MP4Atom::Generate()
@@ -900,69 +913,75 @@ void WriteTableHead(MP4Atom* atom, MP4Output& out, uint32_t count)
     out.WriteUInt32(count);
 }
 
+// A table of fixed-size entries: head, entries, then any trailing bytes skipped.
+template <class T, class ReadEntry>
+void ReadTable(MP4Atom* atom, MP4Input& in, size_t entrySize, std::vector<T>& table, ReadEntry readEntry)
+{
+    const uint32_t n = ReadTableHead(atom, in, entrySize);
+    table.resize(n);
+    for (auto& e : table)
+        readEntry(e);
+    in.Skip(in.Remaining());
+}
+
+// A config-only output gets the head with no entries.
+template <class T, class WriteEntry>
+void WriteTable(MP4Atom* atom, MP4Output& out, const std::vector<T>& table, WriteEntry writeEntry)
+{
+    const uint32_t n = out.configOnly ? 0 : uint32_t(table.size());
+    WriteTableHead(atom, out, n);
+    for (uint32_t i = 0; i < n; ++i)
+        writeEntry(table[i]);
+}
+
 } // namespace
 
 void MP4SttsAtom::Read(MP4Input& in, int)
 {
-    const uint32_t n = ReadTableHead(this, in, 8);
-    entries.resize(n);
-    for (auto& e : entries) {
+    ReadTable(this, in, 8, entries, [&](Entry& e) {
         e.count = in.ReadUInt32();
         e.delta = in.ReadUInt32();
-    }
-    in.Skip(in.Remaining());
+    });
 }
 
 void MP4SttsAtom::WritePayload(MP4Output& out)
 {
-    const uint32_t n = out.configOnly ? 0 : uint32_t(entries.size());
-    WriteTableHead(this, out, n);
-    for (uint32_t i = 0; i < n; ++i) {
-        out.WriteUInt32(entries[i].count);
-        out.WriteUInt32(entries[i].delta);
-    }
+    WriteTable(this, out, entries, [&](const Entry& e) {
+        out.WriteUInt32(e.count);
+        out.WriteUInt32(e.delta);
+    });
 }
 
 void MP4CttsAtom::Read(MP4Input& in, int)
 {
-    const uint32_t n = ReadTableHead(this, in, 8);
-    entries.resize(n);
-    for (auto& e : entries) {
+    ReadTable(this, in, 8, entries, [&](Entry& e) {
         e.count = in.ReadUInt32();
         e.offset = int32_t(in.ReadUInt32());
-    }
-    in.Skip(in.Remaining());
+    });
 }
 
 void MP4CttsAtom::WritePayload(MP4Output& out)
 {
-    const uint32_t n = out.configOnly ? 0 : uint32_t(entries.size());
+    // Version 1 when an offset written is negative.
     bool negative = false;
-    for (uint32_t i = 0; i < n; ++i)
-        negative |= entries[i].offset < 0;
+    if (!out.configOnly)
+        for (const Entry& e : entries)
+            negative |= e.offset < 0;
     SetVersion(negative ? 1 : 0);
-    WriteTableHead(this, out, n);
-    for (uint32_t i = 0; i < n; ++i) {
-        out.WriteUInt32(entries[i].count);
-        out.WriteUInt32(uint32_t(entries[i].offset));
-    }
+    WriteTable(this, out, entries, [&](const Entry& e) {
+        out.WriteUInt32(e.count);
+        out.WriteUInt32(uint32_t(e.offset));
+    });
 }
 
 void MP4StssAtom::Read(MP4Input& in, int)
 {
-    const uint32_t n = ReadTableHead(this, in, 4);
-    ids.resize(n);
-    for (auto& id : ids)
-        id = in.ReadUInt32();
-    in.Skip(in.Remaining());
+    ReadTable(this, in, 4, ids, [&](uint32_t& id) { id = in.ReadUInt32(); });
 }
 
 void MP4StssAtom::WritePayload(MP4Output& out)
 {
-    const uint32_t n = out.configOnly ? 0 : uint32_t(ids.size());
-    WriteTableHead(this, out, n);
-    for (uint32_t i = 0; i < n; ++i)
-        out.WriteUInt32(ids[i]);
+    WriteTable(this, out, ids, [&](uint32_t id) { out.WriteUInt32(id); });
 }
 
 void MP4StszAtom::Read(MP4Input& in, int)
@@ -1017,53 +1036,65 @@ void MP4StszAtom::WritePayload(MP4Output& out)
 
 void MP4StscAtom::Read(MP4Input& in, int)
 {
-    const uint32_t n = ReadTableHead(this, in, 12);
-    entries.resize(n);
-    for (auto& e : entries) {
+    ReadTable(this, in, 12, entries, [&](Entry& e) {
         e.firstChunk = in.ReadUInt32();
         e.samplesPerChunk = in.ReadUInt32();
         e.sampleDescriptionIndex = in.ReadUInt32();
-    }
-    in.Skip(in.Remaining());
+    });
 }
 
 void MP4StscAtom::WritePayload(MP4Output& out)
 {
-    const uint32_t n = out.configOnly ? 0 : uint32_t(entries.size());
-    WriteTableHead(this, out, n);
-    for (uint32_t i = 0; i < n; ++i) {
-        out.WriteUInt32(entries[i].firstChunk);
-        out.WriteUInt32(entries[i].samplesPerChunk);
-        out.WriteUInt32(entries[i].sampleDescriptionIndex);
-    }
+    WriteTable(this, out, entries, [&](const Entry& e) {
+        out.WriteUInt32(e.firstChunk);
+        out.WriteUInt32(e.samplesPerChunk);
+        out.WriteUInt32(e.sampleDescriptionIndex);
+    });
 }
 
 void MP4ChunkOffsetAtom::Read(MP4Input& in, int)
 {
     const bool wide = Is64();
-    const uint32_t n = ReadTableHead(this, in, wide ? 8 : 4);
-    offsets.resize(n);
-    for (auto& o : offsets)
-        o = wide ? in.ReadUInt64() : in.ReadUInt32();
-    in.Skip(in.Remaining());
+    ReadTable(this, in, wide ? 8 : 4, offsets, [&](uint64_t& o) { o = wide ? in.ReadUInt64() : in.ReadUInt32(); });
 }
 
 void MP4ChunkOffsetAtom::WritePayload(MP4Output& out)
 {
-    const uint32_t n = out.configOnly ? 0 : uint32_t(offsets.size());
-    WriteTableHead(this, out, n);
     const bool wide = Is64();
-    for (uint32_t i = 0; i < n; ++i) {
+    WriteTable(this, out, offsets, [&](uint64_t o) {
         if (wide)
-            out.WriteUInt64(offsets[i]);
-        else if (offsets[i] > 0xFFFFFFFFu)
-            Throw("chunk offset %llu needs co64", static_cast<unsigned long long>(offsets[i]));
+            out.WriteUInt64(o);
+        else if (o > 0xFFFFFFFFu)
+            Throw("chunk offset %llu needs co64", static_cast<unsigned long long>(o));
         else
-            out.WriteUInt32(uint32_t(offsets[i]));
-    }
+            out.WriteUInt32(uint32_t(o));
+    });
 }
 
 // --- avcC ---
+
+namespace {
+
+// Each parameter set is a 16-bit length and its bytes.
+void ReadParameterSets(MP4Input& in, unsigned count, std::vector<std::vector<uint8_t>>& sets)
+{
+    for (unsigned i = 0; i < count; ++i) {
+        const uint16_t len = in.ReadUInt16();
+        std::vector<uint8_t> nal(len);
+        in.ReadBytes(nal.data(), len);
+        sets.push_back(std::move(nal));
+    }
+}
+
+void WriteParameterSets(MP4Output& out, size_t count, const std::vector<std::vector<uint8_t>>& sets)
+{
+    for (size_t i = 0; i < count; ++i) {
+        out.WriteUInt16(uint16_t(sets[i].size()));
+        out.WriteBytes(sets[i].data(), sets[i].size());
+    }
+}
+
+} // namespace
 
 MP4AvcCAtom::MP4AvcCAtom(MP4File& file) : MP4Atom(file, "avcC")
 {
@@ -1088,20 +1119,8 @@ void MP4AvcCAtom::Read(MP4Input& in, int)
     m_extension.clear();
     if (in.Remaining() == 0)
         return;
-    const unsigned numSps = in.ReadUInt8() & 0x1F;
-    for (unsigned i = 0; i < numSps; ++i) {
-        const uint16_t len = in.ReadUInt16();
-        std::vector<uint8_t> nal(len);
-        in.ReadBytes(nal.data(), len);
-        sequenceParameterSets.push_back(std::move(nal));
-    }
-    const unsigned numPps = in.ReadUInt8();
-    for (unsigned i = 0; i < numPps; ++i) {
-        const uint16_t len = in.ReadUInt16();
-        std::vector<uint8_t> nal(len);
-        in.ReadBytes(nal.data(), len);
-        pictureParameterSets.push_back(std::move(nal));
-    }
+    ReadParameterSets(in, in.ReadUInt8() & 0x1F, sequenceParameterSets);
+    ReadParameterSets(in, in.ReadUInt8(), pictureParameterSets);
     m_extension.assign(in.Current(), in.Current() + in.Remaining());
     in.Skip(in.Remaining());
 }
@@ -1113,16 +1132,10 @@ void MP4AvcCAtom::WritePayload(MP4Output& out)
     out.FlushBits();
     const size_t numSps = std::min<size_t>(sequenceParameterSets.size(), 31);
     out.WriteUInt8(uint8_t(0xE0 | numSps));
-    for (size_t i = 0; i < numSps; ++i) {
-        out.WriteUInt16(uint16_t(sequenceParameterSets[i].size()));
-        out.WriteBytes(sequenceParameterSets[i].data(), sequenceParameterSets[i].size());
-    }
+    WriteParameterSets(out, numSps, sequenceParameterSets);
     const size_t numPps = std::min<size_t>(pictureParameterSets.size(), 255);
     out.WriteUInt8(uint8_t(numPps));
-    for (size_t i = 0; i < numPps; ++i) {
-        out.WriteUInt16(uint16_t(pictureParameterSets[i].size()));
-        out.WriteBytes(pictureParameterSets[i].data(), pictureParameterSets[i].size());
-    }
+    WriteParameterSets(out, numPps, pictureParameterSets);
     out.WriteBytes(m_extension.data(), m_extension.size());
 }
 
