@@ -10,6 +10,7 @@
 #include "core/recover.h"
 #include "core/userinfo.h"
 #include "core_test_util.h"
+#include "tests/core/config_globals.h"
 #include "platform/text.h"
 
 #include <tinyxml.h>
@@ -74,22 +75,7 @@ protected:
     }
     static void ResetGlobals()
     {
-        for (RecScheme* plan : g_lstRecSchemeInfo)
-            delete plan;
-        g_lstRecSchemeInfo.clear();
-        g_lstDevInfo.clear();
-        g_lstDevGroupInfo.clear();
-        g_bAlarmAudio = 0;
-        g_lstLoginInfo.clear();
-        g_lstUserInfo.clear();
-        g_lstGroupInfo.clear();
-        g_lstRoleInfo.clear();
-        g_lstSurStatus.clear();
-        g_DispInfoSetting = DispInfoSetting{};
-        g_strTitle = "Corvane";
-        g_strDispInfo.clear();
-        g_strVersion.clear();
-        g_bAutoLogin = 0;
+        ResetConfigGlobals();
         g_szUserName[0] = '\0';
     }
     std::string Path(const char* name) const { return m_config + name; }

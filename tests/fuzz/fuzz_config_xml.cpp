@@ -8,6 +8,7 @@
 #include "core/recinfo.h"
 #include "core/recover.h"
 #include "core/userinfo.h"
+#include "tests/core/config_globals.h"
 
 #include <dirent.h>
 #include <stdlib.h>
@@ -65,25 +66,7 @@ void EmptyFolder()
     }
 }
 
-void ResetLists()
-{
-    for (RecScheme* plan : g_lstRecSchemeInfo)
-        delete plan;
-    g_lstRecSchemeInfo.clear();
-    g_lstDevInfo.clear();
-    g_lstDevGroupInfo.clear();
-    g_bAlarmAudio = 0;
-    g_lstLoginInfo.clear();
-    g_lstUserInfo.clear();
-    g_lstGroupInfo.clear();
-    g_lstRoleInfo.clear();
-    g_lstSurStatus.clear();
-    g_DispInfoSetting = DispInfoSetting{};
-    g_strTitle = "Corvane";
-    g_strDispInfo.clear();
-    g_strVersion.clear();
-    g_bAutoLogin = 0;
-}
+void ResetLists() { cfgtest::ResetConfigGlobals(); }
 
 void WriteFile(const std::string& path, const std::string& data)
 {
