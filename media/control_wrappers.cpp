@@ -230,7 +230,6 @@ BOOL CStreamPlayerCtrl::Create(CWnd* pParent, const CRect& rect)
     m_control->setParent(this);
     m_control->setGeometry(0, 0, rect.Width(), rect.Height());
     m_control->show();
-    ShowWindow(SW_SHOW);
     return TRUE;
 }
 

@@ -35,6 +35,9 @@ struct DevConfigResponse {
     int32_t auxPtzId = 0;
     int32_t code = 0;      // packed: result in the top byte, command below
     char* text = nullptr;  // NewText
+    DevConfigResponse() = default;
+    DevConfigResponse(const DevConfigResponse&) = delete;  // owns the text
+    DevConfigResponse& operator=(const DevConfigResponse&) = delete;
     ~DevConfigResponse();
 };
 

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/scoped_env.h"
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -29,8 +31,7 @@ using Line = std::vector<std::string>;
 // Points the journal at a file of its own for the scope; Lines() reads it.
 class ScopedJournal {
 public:
-    ScopedJournal() : m_path(m_dir / "journal.txt") { setenv("QELM2_JOURNAL", m_path.c_str(), 1); }
-    ~ScopedJournal() { unsetenv("QELM2_JOURNAL"); }
+    ScopedJournal() : m_path(m_dir / "journal.txt"), m_env("QELM2_JOURNAL", m_path.c_str()) {}
     std::vector<Line> Lines() const
     {
         std::vector<Line> lines;
@@ -53,6 +54,7 @@ public:
 private:
     TempDir m_dir;
     std::string m_path;
+    qelmtest::ScopedEnv m_env;
 };
 
 bool WaitFor(const std::function<bool()>& pred, int ms = 10000)
