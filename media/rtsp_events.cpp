@@ -276,12 +276,17 @@ void CRtspEvents::MediaRecv(int32_t streamId, int32_t mediaType, const StreamMed
     IMediaSinkTargets* targets = GetMediaSinkTargets();
     if (audioChanged && storedRate != 0) {
         PostMessage(targets ? targets->MainWnd() : nullptr, WM_STOP_TALK, static_cast<WPARAM>(streamId), 0);
+        char codec[sizeof(newAudio.codecName) + 1];
+        CopyText(codec, sizeof(codec), newAudio.codecName);
         WriteLog(6, "CRtspEvents::MediaRecv():Notify GUI audio parameter changed.StreamId=%ld, AudioParam=%s",
-                 long(streamId), newAudio.codecName);
+                 long(streamId), codec);
     }
 
     const bool aviBackEnd = m_nBackEnd == 0;
-    if (m_bRecording && changed && aviBackEnd && m_pAviRecordCtrl) {
+    // The scheduler may stop or restart the recording meanwhile: both halves
+    // of the AVI file switch check the recording under its lock.
+    std::unique_lock<std::recursive_mutex> recGuard(m_recLock);
+    if (m_bRecording && changed && m_nBackEnd == 0 && m_pAviRecordCtrl) {
         WriteLog(6,
                  "CRtspEvents::MediaRecv(): Stop record file, because the media param changed. FileId=%ld, "
                  "StreamId=%ld",
@@ -289,6 +294,7 @@ void CRtspEvents::MediaRecv(int32_t streamId, int32_t mediaType, const StreamMed
         m_pAviRecordCtrl->StopRecordFile(m_nRecordFileId);
         m_pAviRecordCtrl->EndStream(streamId);
     }
+    recGuard.unlock();
 
     if (param->hasVideo) {
         VideoParam video = param->video;
@@ -310,8 +316,7 @@ void CRtspEvents::MediaRecv(int32_t streamId, int32_t mediaType, const StreamMed
         if (m_bRenderMedia) {
             CreatMediaRenderCtrl();
             SetupMpeg4Decoder();
-        } else if (!PollThreadStarted()) {
-            StartPollThread();
+        } else if (StartPollThread()) {
             WriteLog(6, "CRtspEvents::MediaRecv(): StreamId = %d, RTSPDataPollThread create. m_hRtspPoll=%x",
                      int(streamId), PollHandle());
         }
@@ -338,7 +343,8 @@ void CRtspEvents::MediaRecv(int32_t streamId, int32_t mediaType, const StreamMed
 
     const VideoParam video = GetVideoParam();
     const AudioParam audio = GetAudioParam();
-    if (m_bRecording && changed && aviBackEnd && m_pAviRecordCtrl) {
+    recGuard.lock();
+    if (m_bRecording && changed && m_nBackEnd == 0 && m_pAviRecordCtrl) {
         m_pAviRecordCtrl->BeginStream(streamId);
         m_pAviRecordCtrl->SetVideoParam(streamId, reinterpret_cast<const uint8_t*>(&video), sizeof video);
         WriteLog(6, "CRtspEvents::MediaRecv(): AviRecord set video param and begin stream, streamid=%ld",
@@ -348,16 +354,8 @@ void CRtspEvents::MediaRecv(int32_t streamId, int32_t mediaType, const StreamMed
             WriteLog(6, "CRtspEvents::MediaRecv(): AviRecord set audio param and begin stream, streamid=%ld",
                      long(streamId));
         }
-        std::string folder;
-        int32_t timeLimit, secondsPerFile;
-        {
-            std::lock_guard<std::recursive_mutex> g(m_recLock);
-            folder = m_szRecordFolder;
-            timeLimit = m_nTimeLimit;
-            secondsPerFile = m_nSecondsPerFile;
-        }
-        const int32_t fileId = m_pAviRecordCtrl->BeginRecordFile(streamId, folder.c_str(), m_nRecBufTime, timeLimit,
-                                                                 secondsPerFile, 2 - m_nStreamType);
+        const int32_t fileId = m_pAviRecordCtrl->BeginRecordFile(streamId, m_szRecordFolder, m_nRecBufTime,
+                                                                 m_nTimeLimit, m_nSecondsPerFile, 2 - m_nStreamType);
         m_nRecordFileId = fileId;
         if (fileId <= 0) {
             m_bRecording = 0;
@@ -373,16 +371,16 @@ void CRtspEvents::MediaRecv(int32_t streamId, int32_t mediaType, const StreamMed
                      long(fileId), long(streamId));
         }
     }
-    if (m_bRecording && !aviBackEnd) {
+    if (m_bRecording && m_nBackEnd != 0) {
         // The MP4 file carries one sample entry: the thread closes it and opens
         // the next one with the new parameters at the right key frame.
-        std::lock_guard<std::recursive_mutex> g(m_recLock);
         if (changed && m_bMp4Open && m_nFileParamGen != m_nParamGen) {
             m_bMp4RotatePending = 1;
             m_bMp4PendingVideo = m_bMp4PendingVideo || videoChanged;
         }
         m_bMp4RetryNow = 1;   // a file that could not be opened may open now
     }
+    recGuard.unlock();
 
     if (aviBackEnd && m_pAviRecordCtrl && m_nRecBufTime > 0) {
         m_pAviRecordCtrl->BeginStream(streamId);
@@ -459,21 +457,20 @@ void CRtspEvents::OnRenderGone(CSinkRenderWnd* wnd)
     }
 }
 
-void CRtspEvents::CloseRender(QPointer<CStreamPlayerCtrl>& render, int32_t& renderId)
+bool CRtspEvents::CloseRender(QPointer<CStreamPlayerCtrl>& render, std::atomic<int32_t>& renderId)
 {
     QPointer<CStreamPlayerCtrl> wnd;
     int32_t id = 0;
     {
         qelm::CsLock lock(m_cs);
         wnd = render;   // a copy: safe on any thread
-        id = renderId;
+        id = renderId.exchange(0);
         render.clear();
-        renderId = 0;
         if (auto* sinkWnd = static_cast<CSinkRenderWnd*>(wnd.data()))
             sinkWnd->m_pSink = nullptr;
     }
     if (!wnd)
-        return;
+        return false;
     RunOnUi([wnd, id]() {
         if (!wnd)
             return;
@@ -483,6 +480,7 @@ void CRtspEvents::CloseRender(QPointer<CStreamPlayerCtrl>& render, int32_t& rend
         wnd->DestroyWindow();
         delete wnd.data();
     });
+    return true;
 }
 
 void CRtspEvents::CreatMediaRenderCtrl()
@@ -510,8 +508,7 @@ void CRtspEvents::CreatMediaRenderCtrl()
             m_nMainRenderId = renderId;
         }
     }
-    if (!PollThreadStarted()) {
-        StartPollThread();
+    if (StartPollThread()) {
         WriteLog(6, "CRtspEvents::CreatMediaRenderCtrl(): RTSPDataPollThread create. StreamId=%d, m_hRtspPoll=%x",
                  int(m_nStreamId), PollHandle());
     }
@@ -653,18 +650,12 @@ void CRtspEvents::CreateAlarmActPlayer(CWnd* window)
 
 void CRtspEvents::CloseAlarmActPlayer()
 {
-    int32_t id = m_nAlarmRenderId;
-    CloseRender(m_pAlarmRender, id);
-    m_nAlarmRenderId = 0;
+    CloseRender(m_pAlarmRender, m_nAlarmRenderId);
 }
 
 void CRtspEvents::CloseAllDecoder()
 {
-    int32_t id = m_nMainRenderId;
-    const bool had = GetMainRender() != nullptr;
-    CloseRender(m_pMainRender, id);
-    m_nMainRenderId = 0;
-    if (had)
+    if (CloseRender(m_pMainRender, m_nMainRenderId))
         WriteLog(6, "CRtspEvents: CloseAllDecoder m_bRenderMedia=FALSE, streamid=%ld", long(m_nStreamId));
     m_bRenderMedia = 0;
 }
@@ -841,29 +832,24 @@ void CRtspEvents::CloseLiveRelay()
 
 // --- frame-pull thread ------------------------------------------------------------------------
 
-void CRtspEvents::StartPollThread()
+bool CRtspEvents::StartPollThread()
 {
     std::lock_guard<std::mutex> g(m_threadLock);
     // A stream deleted meanwhile (on the scheduler's thread) gets no thread.
     if (m_hRtspPoll.joinable() || m_nStreamId == 0)
-        return;
+        return false;
     m_bPollRun = 1;
     // Cleared here, not in the thread: DeleteStream must see a running thread
     // as running from the moment it exists.
     m_bPollFinished = 0;
     m_hRtspPoll = std::thread(&CRtspEvents::RTSPDataPollThread, this);
+    return true;
 }
 
 unsigned CRtspEvents::PollHandle()
 {
     std::lock_guard<std::mutex> g(m_threadLock);
     return m_hRtspPoll.joinable() ? unsigned(m_hRtspPoll.native_handle()) : 0u;
-}
-
-bool CRtspEvents::PollThreadStarted() const
-{
-    std::lock_guard<std::mutex> g(m_threadLock);
-    return m_hRtspPoll.joinable();
 }
 
 void CRtspEvents::FeedRenders(int kind, const uint8_t* frame, int32_t length, const MediaFrameHeader& header)
@@ -1270,18 +1256,15 @@ void CRtspEvents::DeleteStream()
     m_bPollRun = 0;
     m_bRelayFeeding = 0;
     Sleep(5);
-    std::thread poll;
     {
+        // Held across the join (the thread never takes it), so a second
+        // caller on another thread returns only once the thread has ended.
         std::lock_guard<std::mutex> g(m_threadLock);
-        poll = std::move(m_hRtspPoll);
         m_bPollRun = 0;
+        if (m_hRtspPoll.joinable()) {
+            m_hRtspPoll.join();
+            m_bPollFinished = 1;
+        }
     }
-    if (poll.joinable()) {
-        if (poll.get_id() != std::this_thread::get_id())
-            poll.join();
-        else
-            poll.detach();
-    }
-    m_bPollFinished = 1;
     m_bHasAudio = 0;
 }

@@ -136,8 +136,8 @@ private:
     friend class CSinkRenderWnd;
 
     static void RTSPDataPollThread(CRtspEvents* pRtspEvent);
-    void StartPollThread();
-    bool PollThreadStarted() const;
+    // Starts the frame-pull thread unless one runs or the stream is gone.
+    bool StartPollThread();
     unsigned PollHandle();
     void CreatMediaRenderCtrl();
     int32_t SetupMpeg4Decoder();
@@ -145,7 +145,9 @@ private:
     CSinkRenderWnd* NewRender(CWnd* parent, const CRect& rect);
     // Detaches one render under the lock and tears its window down (now on
     // the UI thread, else queued to it).
-    void CloseRender(QPointer<CStreamPlayerCtrl>& render, int32_t& renderId);
+    // Detaches the render and its id under the lock and tears the window down
+    // on the UI thread; false when there was none.
+    bool CloseRender(QPointer<CStreamPlayerCtrl>& render, std::atomic<int32_t>& renderId);
     void OnRenderGone(CSinkRenderWnd* wnd);
     void SetRecordMarkOnMain(int32_t on);
     int32_t SoundOn(CStreamPlayerCtrl* render, int32_t renderId, int32_t on);

@@ -621,7 +621,7 @@ TEST(RtspEvents, StatusFilterAndPosts)
     alarm.alarmType = 14;
     snprintf(alarm.text, sizeof alarm.text, "motion");
     sink1.OnStreamStatus(202, 7, "", &alarm);
-    sink1.OnStreamStatus(202, 7, "", nullptr);   // repeat: filtered
+    sink1.OnStreamStatus(202, 7, "", &alarm);    // repeat: filtered
     Pump(20);
     ASSERT_EQ(env.targets.main.Count(WM_DEV_ALARM), 1);
     const Posted& p = env.targets.main.got.back();
