@@ -1,6 +1,7 @@
 // The registry store: an in-memory tree of keys behind Win32-style handles,
 // saved whole and atomically to an XML file after every change.
 #include "platform/registry.h"
+#include "platform/xml_guard.h"
 
 #include "platform/logsink.h"
 #include "platform/paths.h"
@@ -23,9 +24,9 @@ namespace qelm {
 namespace {
 
 // Win32 allows 512 levels below a root; the file's XML nesting stays below
-// kMaxXmlDepth with that, and anything deeper is not a hive of ours.
+// kMaxXmlNesting with that, and anything deeper is not a hive of ours.
 constexpr std::size_t kMaxKeyDepth = 512;
-constexpr int kMaxXmlDepth = 600;
+static_assert(kMaxKeyDepth + 3 < kMaxXmlNesting);
 
 const char* const kRootNames[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS"};
 constexpr std::size_t kRootCount = sizeof kRootNames / sizeof kRootNames[0];
@@ -221,61 +222,6 @@ bool ParseKey(const TiXmlElement* e, RegistryKey& key, std::size_t depth)
             if (ParseKey(c, sub, depth + 1) && !FindByName(key.subkeys, sub.name))
                 key.subkeys.push_back(std::move(sub));
         }
-    }
-    return true;
-}
-
-// Finds "end" from position i; npos when missing.
-std::size_t Skip(const std::string& s, std::size_t i, const char* end)
-{
-    std::size_t e = s.find(end, i);
-    return e == std::string::npos ? e : e + std::strlen(end);
-}
-
-// An upper bound of the element nesting, reading tags the way TinyXML does,
-// so that a hostile file cannot drive its recursive parser off the stack.
-bool NestingWithin(const std::string& s, int limit)
-{
-    int depth = 0;
-    std::size_t i = 0;
-    const std::size_t n = s.size();
-    while (i < n) {
-        if (s[i] != '<') {
-            ++i;
-            continue;
-        }
-        if (s.compare(i, 4, "<!--") == 0) {
-            i = Skip(s, i + 4, "-->");
-        } else if (s.compare(i, 9, "<![CDATA[") == 0) {
-            i = Skip(s, i + 9, "]]>");
-        } else if (s.compare(i, 2, "<?") == 0 || s.compare(i, 2, "<!") == 0) {
-            i = Skip(s, i + 2, ">");
-        } else if (s.compare(i, 2, "</") == 0) {
-            if (depth > 0)
-                --depth;
-            i = Skip(s, i + 2, ">");
-        } else {
-            std::size_t j = i + 1;
-            char quote = 0;
-            for (; j < n; ++j) {
-                char c = s[j];
-                if (quote) {
-                    if (c == quote)
-                        quote = 0;
-                } else if (c == '"' || c == '\'') {
-                    quote = c;
-                } else if (c == '>') {
-                    break;
-                }
-            }
-            if (j >= n)
-                return true; // unterminated tag: the parse fails there
-            if (s[j - 1] != '/' && ++depth > limit)
-                return false;
-            i = j + 1;
-        }
-        if (i == std::string::npos)
-            return true;
     }
     return true;
 }
@@ -508,7 +454,7 @@ std::optional<std::vector<RegistryKey>> ParseRegistryHive(const std::string& xml
 {
     // TinyXML reads a C string and trusts UTF-8 lead bytes; give it neither
     // embedded NULs nor malformed sequences.
-    if (xml.find('\0') != std::string::npos || !IsValidUtf8(xml) || !NestingWithin(xml, kMaxXmlDepth))
+    if (xml.find('\0') != std::string::npos || !IsValidUtf8(xml) || !XmlNestingWithin(xml))
         return std::nullopt;
     TiXmlDocument doc;
     doc.Parse(xml.c_str(), nullptr, TIXML_ENCODING_UTF8);
