@@ -420,8 +420,10 @@ protected:
         EXPECT_TRUE(WaitFor([&] { return sink.GetVideoParamLength() == 536; }, 3000));
         return id;
     }
-    SinkEnv env;
+    // The frames outlive the pull control, whose destruction joins the
+    // threads that serve them.
     SteadyStream stream;
+    SinkEnv env;
 };
 
 // Seconds per file pass (the test clock moves) twice within one wall-clock

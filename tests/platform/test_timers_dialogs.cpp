@@ -113,17 +113,35 @@ void CALLBACK_KillSelf(UINT id, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR)
     timeKillEvent(id); // must not wait for itself
 }
 
+// Waits for a callback count without assuming how soon a busy machine runs it.
+bool WaitForCalls(const MmState& s, int n)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (s.calls.load() < n && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return s.calls.load() >= n;
+}
+
 TEST(MultimediaTimer, CallbackMayKillItsOwnTimerAndOneShotsRunOnce)
 {
+    // Both timers point at these locals: each is dead (killed or spent) before
+    // the test returns, so no late callback can write into a later stack.
     MmState s;
     const MMRESULT id = timeSetEvent(5, 1, &CALLBACK_KillSelf, reinterpret_cast<DWORD_PTR>(&s), TIME_PERIODIC);
     ASSERT_NE(id, 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    const bool ran = WaitForCalls(s, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    timeKillEvent(id); // normally gone already; this waits out a late run
+    ASSERT_TRUE(ran);
     EXPECT_EQ(s.calls.load(), 1);
 
     MmState once;
-    ASSERT_NE(timeSetEvent(5, 1, &CALLBACK_Slow, reinterpret_cast<DWORD_PTR>(&once), TIME_ONESHOT), 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    const MMRESULT oneShot = timeSetEvent(5, 1, &CALLBACK_Slow, reinterpret_cast<DWORD_PTR>(&once), TIME_ONESHOT);
+    ASSERT_NE(oneShot, 0u);
+    const bool onceRan = WaitForCalls(once, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    timeKillEvent(oneShot); // a run still finishing is waited out
+    ASSERT_TRUE(onceRan);
     EXPECT_EQ(once.calls.load(), 1);
     EXPECT_EQ(timeSetEvent(0, 1, &CALLBACK_Slow, 0, TIME_PERIODIC), 0u);
 }
