@@ -1,0 +1,123 @@
+// What the device trees and the device panel need from the windows above
+// them (main window, pages, panes, relay bridge, ONVIF supervision, map
+// page): the page state they read, the relay servers' lists, and one small
+// interface the main window registers. Until it does, every call does
+// nothing and answers "none".
+#pragma once
+
+#include "platform/geometry.h"
+#include "platform/types.h"
+
+#include <cstdint>
+#include <list>
+#include <string>
+#include <vector>
+
+struct DeviceInfo;
+struct DevGroupInfo;
+class RecScheme;
+
+// Written by the main window's page switches and the configuration manager.
+extern int g_nCurPage;    // 0 live, 1 record search, 2 alarm search, 3 configuration, 4 TV wall, 5 map
+extern int g_bVideoTab;   // 1 after the live, record-search or alarm-search tab
+extern int g_nCfgSubPage; // 0 devices, 1 users, 2 plans, 3 remote configuration, 4 maintenance
+// Text of the item last right-clicked on the live page in cloud-login mode.
+extern std::string g_strRClickText;
+
+// One entry of a parent relay server's device list.
+struct RelayDevItem {
+    int32_t Type = 0;        // 0 video-server stream, 3 cascaded server, 4 NVR, others single devices
+    char Ip[64] = {};
+    char DevName[384] = {};
+    char Mac[64] = {};
+    int32_t ParentIndex = 0;
+    int32_t Index = 0;
+    int32_t State = 0;       // 0 offline, 1 online, 2 watched, 3 recording, 4 watched and recording
+    int32_t StreamFlag = 0;
+};
+
+// A parent relay server this client is logged in to.
+struct Qelm2Node {
+    int32_t LoginId = -1;
+    char DevName[384] = {};
+    std::list<RelayDevItem>* pDevList = nullptr; // null until the server sent it; owned by the relay bridge
+};
+
+// The relay bridge fills it; the trees read it on the UI thread.
+extern std::list<Qelm2Node> g_lstRelayServer;
+
+// The map page's in-memory lists, as the trees read them.
+struct MapEntry {
+    std::string name;
+    std::string parent;
+};
+struct MapPlacement {
+    std::string map;
+    std::string channel;
+};
+
+// The main window's forwarding operations and what the pages offer the
+// device panel. Every operation has a harmless default.
+class IDeviceServices {
+public:
+    virtual ~IDeviceServices() = default;
+
+    // Main window.
+    virtual HWND MainWnd() { return nullptr; }
+    virtual void ReloadDevTrees() {}
+    virtual void ShowDevGroupInfo(DevGroupInfo*) {}
+    virtual void OnDevTreeSelDevice(DeviceInfo*) {}
+    virtual void OnDevTreeSelVssChannel(RelayDevItem*) {}
+    virtual void ShowRecScheme(RecScheme*) {}
+    virtual void OnStopWatch(DeviceInfo*, int) {}
+    virtual void DropDevToPane(HWND, DeviceInfo*, CPoint) {}
+    virtual void DropDecoderToTVWall(DeviceInfo*, CPoint) {}
+    virtual void DropCameraToTVWall(DeviceInfo*, CPoint) {}
+    virtual void DropDevToMap(DeviceInfo*, CPoint) {}
+    virtual void PlayDevInFreePane(DeviceInfo*) {}
+    virtual void RemoveOnvifDevice(const char*) {}
+    virtual const char* LocalMac() { return ""; }
+    virtual void SetRelayTarget(int) {}
+
+    // Pages.
+    virtual bool IsCfgPageShown() { return g_nCurPage == 3; }
+    virtual bool IsSearchRecShown() { return g_nCurPage == 1; }
+    virtual void DisplayVssInfo(const char*) {}
+    virtual void SetSearchDevInfo(DeviceInfo*) {}
+    virtual void RemoveMaintRow(const char*) {}
+
+    // Map page: false when the map page or its map view does not exist.
+    virtual bool HasMapView() { return false; }
+    virtual std::vector<MapEntry> Maps() { return {}; }
+    virtual std::vector<MapPlacement> MapPlacements() { return {}; }
+    virtual std::string CurrentMap() { return {}; }
+    virtual void ShowMap(const char*) {}
+    virtual void MapRemoveDevice(const char*) {}
+
+    // Video panes. Grid 0 is the main grid, 1..3 the extension monitors'
+    // grids (only while MonitorMode is set).
+    virtual int GridCount() { return 1; }
+    virtual int GridPaneCount(int) { return 16; }
+    // Empties the pane under window (or its grandparent) for a relay drop:
+    // -1 no pane, 0 a pane of the main grid, 1 a pane of an extension grid.
+    virtual int EmptyPaneAt(HWND) { return -1; }
+    // Closes the first main-grid pane showing this relay channel.
+    virtual void CloseRelayPaneOf(const RelayDevItem*) {}
+    // Group play: closes relay video and stops watches in every grid.
+    virtual void EmptyAllPanes() {}
+    virtual bool IsTalkOn() { return false; }
+    virtual void ShowTalkOff() {}
+    virtual int AddWatch(int, int, DeviceInfo*) { return 0; }
+
+    // ONVIF and relay libraries.
+    virtual void OnvifUnsetAlarm(int32_t) {}
+    virtual void AddOnvifEntry(DeviceInfo*) {}
+    virtual void TsNotifyUpdateDeviceList() {}
+    virtual void TsReportDeviceState(const char*, int, int) {}
+    virtual int TsInviteDeviceVideo(int, const char*, int, int) { return 0; }
+};
+
+// UI thread. Null unregisters.
+void SetDeviceServices(IDeviceServices* services);
+// Never null: a do-nothing set stands in until one is registered.
+IDeviceServices* DeviceServices();
