@@ -73,8 +73,12 @@ void FreeAlarmPayload(WPARAM wParam, LPARAM lParam)
     delete reinterpret_cast<_ALARM_INFO*>(lParam);
 }
 
+// Ids of 0 and below are what a record that never registered holds: they
+// must not match one.
 bool DeviceWithAuxPtzId(int32_t auxPtzId)
 {
+    if (auxPtzId <= 0)
+        return false;
     qelm::CsLock lock(g_csDevList);
     for (const DeviceInfo& dev : g_lstDevInfo)
         if (dev.AuxPtzId == auxPtzId)

@@ -163,6 +163,23 @@ open(out + "/compact-walk", "wb").write(bytes([1, 2]) + struct.pack("<I", 0xFFFF
 PY
 }
 
+# Device-control events: kind, id, code (4 bytes), payload length, payload.
+seed_fuzz_aux_ptz_events() {
+  python3 - "$1" <<'PY'
+import struct, sys
+out = sys.argv[1]
+def ev(kind, dev, code, payload=b""):
+    return bytes([kind, dev]) + struct.pack("<i", code) + bytes([len(payload)]) + payload
+alarm = struct.pack("<ii", 14, 3) + b"motion".ljust(168, b"\0")
+open(out + "/status", "wb").write(ev(0, 1, 26, b"4") + ev(0, 1, 27, b"0101") + ev(0, 2, 30, b"55") + ev(0, 1, 3))
+open(out + "/answers", "wb").write(ev(1, 1, 0, b"<PTZ/>") + ev(2, 1, 1012, b"V1.2") + ev(2, 2, 1014, b"<Disk/>")
+    + ev(2, 1, (0x7f << 24) | 1017) + ev(2, 1, 1021, b"<RecFile/>") + ev(2, 1, 3001, b"0101"))
+open(out + "/alarms", "wb").write(ev(3, 1, 0, alarm) + ev(3, 1, 0, alarm) + ev(3, 0, 0, alarm) + ev(3, 2, 0, alarm[:100]))
+open(out + "/media", "wb").write(ev(4, 1, 7, b"\x01" * 40) + ev(5, 1, 3, b"<Speak/>") + ev(5, 1, 4, b"<Param/>")
+    + ev(6, 1, 0) + ev(7, 2, 50))
+PY
+}
+
 WORK="$BUILD/fuzz/run"
 rm -rf "$WORK"
 mkdir -p "$WORK"

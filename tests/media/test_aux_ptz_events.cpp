@@ -439,6 +439,19 @@ TEST_F(AuxPtzEventsTest, AlarmRepeatsAreDroppedPerDevice)
     EXPECT_TRUE(m_targets.main.got.empty());
 }
 
+// A record that never registered keeps AuxPtzId 0: an event with id 0 (or
+// below) belongs to no device, even while such a record is in the list.
+TEST_F(AuxPtzEventsTest, AlarmsWithIdZeroMatchNoUnregisteredRecord)
+{
+    AddDevice(0);
+    for (int32_t id : {0, -1}) {
+        m_targets.ClearAll();
+        m_sink.AlarmEvent(id, Alarm(14, 9 - id).data(), 176);
+        Pump();
+        EXPECT_TRUE(m_targets.main.got.empty()) << id;
+    }
+}
+
 // Every payload-carrying event, fired once.
 void FireEverything(CAuxPTZEvents& sink, int second)
 {
