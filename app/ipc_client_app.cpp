@@ -147,6 +147,7 @@ BOOL CIPCClientApp::InitInstance()
         RestoreScreenSaver();
         return FALSE;
     }
+    RemoveStaleConfigCopies();
 
     m_gdiplusToken = true;
 

@@ -6,6 +6,8 @@
 #include "controls/media_params.h"
 #include "platform/logsink.h"
 #include "platform/paths.h"
+#include "platform/text.h"
+#include "platform/xml_guard.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -19,7 +21,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <sstream>
 
 namespace {
 
@@ -559,14 +563,66 @@ void DeviceSimulator::Notify(const std::string& address, int32_t port, const std
     }
 }
 
+namespace {
+
+// What one simulator file can make the process hold: devices and found
+// devices each, and presets, storages and record files over the whole file.
+constexpr size_t kMaxSimRecords = 10000;
+constexpr size_t kMaxSimNestedRecords = 100000;
+
+// The file as TinyXML's own loader reads it (line ends become "\n").
+bool ReadXmlText(const std::string& path, std::string& text)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream raw;
+    raw << in.rdbuf();
+    if (in.bad())
+        return false;
+    const std::string data = raw.str();
+    text.clear();
+    text.reserve(data.size());
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (data[i] == '\r') {
+            text.push_back('\n');
+            if (i + 1 < data.size() && data[i + 1] == '\n')
+                ++i;
+        } else {
+            text.push_back(data[i]);
+        }
+    }
+    return true;
+}
+
+void LogRefused(const std::string& path, const char* what, size_t total, size_t limit)
+{
+    qelm::PlatformLog(3, "Device simulator: %s: %zu %s records, the first %zu loaded, the rest refused.", path.c_str(),
+                      total, what, limit);
+}
+
+} // namespace
+
 bool DeviceSimulator::LoadFile(const std::string& path, std::string* error)
 {
-    TiXmlDocument doc;
-    if (!doc.LoadFile(path.c_str())) {
+    auto fail = [&](const std::string& why) {
         if (error)
-            *error = std::string(doc.ErrorDesc() ? doc.ErrorDesc() : "cannot read") + ": " + path;
+            *error = why + ": " + path;
         return false;
-    }
+    };
+    std::string xml;
+    if (!ReadXmlText(path, xml))
+        return fail("cannot read");
+    // TinyXML trusts UTF-8 lead bytes and recurses once per nesting level:
+    // it gets neither malformed text nor a hostile depth.
+    if (xml.find('\0') != std::string::npos || !qelm::IsValidUtf8(xml))
+        return fail("not UTF-8 text");
+    if (!qelm::XmlNestingWithin(xml))
+        return fail("nested deeper than " + std::to_string(qelm::kMaxXmlNesting) + " levels");
+    TiXmlDocument doc;
+    doc.Parse(xml.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    if (doc.Error())
+        return fail(doc.ErrorDesc() ? doc.ErrorDesc() : "not XML");
     const TiXmlElement* root = doc.RootElement();
     if (!root || std::string(root->Value()) != "DeviceSim") {
         if (error)
@@ -583,8 +639,13 @@ bool DeviceSimulator::LoadFile(const std::string& path, std::string* error)
     };
     std::vector<SimDevice> devices;
     std::vector<SimFoundDevice> found;
+    size_t deviceCount = 0, foundCount = 0, nestedCount = 0;
     for (const TiXmlElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
         const std::string tag = e->Value();
+        if (tag == "Device" && ++deviceCount > kMaxSimRecords)
+            continue;
+        if (tag == "Found" && ++foundCount > kMaxSimRecords)
+            continue;
         if (tag == "Device") {
             SimDevice d;
             d.address = text(e, "Address");
@@ -599,6 +660,9 @@ bool DeviceSimulator::LoadFile(const std::string& path, std::string* error)
             d.talk = number(e, "Talk", 1) != 0;
             for (const TiXmlElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
                 const std::string ctag = c->Value();
+                if ((ctag == "Preset" || ctag == "RecordFile" || ctag == "Storage") &&
+                    ++nestedCount > kMaxSimNestedRecords)
+                    continue;
                 if (ctag == "Preset" && c->GetText())
                     d.presets.push_back(c->GetText());
                 else if (ctag == "RecordFile") {
@@ -649,6 +713,12 @@ bool DeviceSimulator::LoadFile(const std::string& path, std::string* error)
             found.push_back(std::move(f));
         }
     }
+    if (deviceCount > kMaxSimRecords)
+        LogRefused(path, "Device", deviceCount, kMaxSimRecords);
+    if (foundCount > kMaxSimRecords)
+        LogRefused(path, "Found", foundCount, kMaxSimRecords);
+    if (nestedCount > kMaxSimNestedRecords)
+        LogRefused(path, "Preset, Storage and RecordFile", nestedCount, kMaxSimNestedRecords);
     for (const SimDevice& d : devices)
         AddDevice(d);
     std::lock_guard<std::mutex> lock(m_mutex);

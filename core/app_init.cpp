@@ -2,6 +2,7 @@
 #include "core/app_init.h"
 
 #include "controls/control_registry.h"
+#include "core/config_store.h"
 #include "core/devinfo.h"
 #include "core/helpers.h"
 #include "core/log.h"
@@ -92,6 +93,11 @@ void RegisterActiveXControls()
             WriteLog(6, "%s", lib.regFailed);
         dlclose(handle);
     }
+}
+
+void RemoveStaleConfigCopies()
+{
+    qelm::cfg::RemoveStaleTempFiles(ConfigDir(), {"DevInfo.xml", "UserInfo.xml", "RecInfo.xml", "Recover.xml"});
 }
 
 void RenameOldRecordFolders()

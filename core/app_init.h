@@ -24,6 +24,11 @@ void RegisterActiveXControls();
 // The file name of a control library ("DadAROZar.so").
 std::string ControlLibraryFileName(const char* baseName);
 
+// Removes the temporary copies a save killed before its rename left beside
+// the configuration files. Only while this process holds the single-instance
+// lock, so that a running instance's save is never touched.
+void RemoveStaleConfigCopies();
+
 // "%sQelmRecord" -> "%sRecord" for every storage path of every plan, when the
 // first exists and the second does not.
 void RenameOldRecordFolders();

@@ -6,7 +6,9 @@
 #include "core/log.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "platform/xml_guard.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <tinyxml.h>
@@ -133,6 +135,11 @@ LoadResult LoadXmlFile(const std::string& path, TiXmlDocument& doc)
     // a NUL byte, which no well-formed file holds.
     if (data.find('\0') != std::string::npos)
         return LoadResult::Damaged;
+    // Editors and other systems mark UTF-8 files so; the document holds
+    // GB18030 like every other file (bytes that are not UTF-8 become '?').
+    const bool utf8 = data.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    if (utf8)
+        data = ToFileText(std::string_view(data).substr(3));
     std::string text;
     text.reserve(data.size());
     for (std::size_t i = 0; i < data.size(); ++i) {
@@ -146,10 +153,24 @@ LoadResult LoadXmlFile(const std::string& path, TiXmlDocument& doc)
     }
     doc.Clear();
     doc.ClearError();
+    // The parser recurses once per level: a hostile file must not take it off the stack.
+    if (!qelm::XmlNestingWithin(text))
+        return LoadResult::Damaged;
     // Legacy encoding: every byte is passed through as it is, whatever the
     // declaration says, so GB18030 texts survive unchanged.
     doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);
-    return doc.Error() ? LoadResult::Damaged : LoadResult::Ok;
+    if (doc.Error())
+        return LoadResult::Damaged;
+    if (utf8) {
+        // A save writes these bytes back: the declaration must name them.
+        for (TiXmlNode* node = doc.FirstChild(); node; node = node->NextSibling()) {
+            if (const TiXmlDeclaration* decl = node->ToDeclaration()) {
+                doc.ReplaceChild(node, TiXmlDeclaration(decl->Version(), "gb2312", decl->Standalone()));
+                break;
+            }
+        }
+    }
+    return LoadResult::Ok;
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view data)
@@ -175,6 +196,70 @@ bool WriteFileAtomic(const std::string& path, std::string_view data)
         ::close(dirFd);
     }
     return true;
+}
+
+namespace {
+
+// "<name>.tmp-" and six letters or digits, as mkostemp fills them in.
+bool IsTempCopyOf(const std::string& file, const char* name)
+{
+    const std::string prefix = std::string(name) + ".tmp-";
+    if (file.size() != prefix.size() + 6 || file.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (std::size_t i = prefix.size(); i < file.size(); ++i) {
+        if (!std::isalnum(static_cast<unsigned char>(file[i])))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int RemoveStaleTempFiles(const std::string& dir, std::initializer_list<const char*> names)
+{
+    std::string folder = dir;
+    if (!folder.empty() && folder.back() != '/')
+        folder.push_back('/');
+    DIR* d = ::opendir(folder.c_str());
+    if (!d)
+        return 0;
+    std::vector<std::string> stale;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string file = e->d_name;
+        for (const char* name : names) {
+            if (IsTempCopyOf(file, name)) {
+                stale.push_back(file);
+                break;
+            }
+        }
+    }
+    ::closedir(d);
+    int removed = 0;
+    for (const std::string& file : stale) {
+        const std::string path = folder + file;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue; // a save only ever leaves a regular file
+        if (::unlink(path.c_str()) == 0) {
+            ++removed;
+            WriteLog(3, "Config: %s, left by an interrupted save, removed.", path.c_str());
+        }
+    }
+    return removed;
+}
+
+std::string RefusedRecords(const std::string& path, const char* tag, std::size_t total, std::size_t limit)
+{
+    return "Config: " + path + ": " + std::to_string(total) + " " + tag + " records, the first " +
+           std::to_string(limit) + " loaded, the rest refused.";
+}
+
+std::size_t CountElements(const TiXmlElement* e, const char* tag)
+{
+    std::size_t n = 0;
+    for (; e; e = e->NextSiblingElement(tag))
+        n += std::strcmp(e->Value(), tag) == 0 ? 1 : 0;
+    return n;
 }
 
 namespace {

@@ -2,7 +2,9 @@
 // GB18030 XML, saving them atomically and keeping a damaged file aside.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -26,13 +28,34 @@ enum class LoadResult {
 };
 
 // Reads and parses an XML configuration file. The document keeps the file's
-// bytes: texts stay GB18030 inside it (see Text / AppendText below).
+// bytes: texts stay GB18030 inside it (see Text / AppendText below). A file
+// that starts with a UTF-8 byte-order mark is UTF-8 text: it is converted to
+// GB18030 and its declaration made to say so. A file nested deeper than
+// kMaxXmlNesting is Damaged.
 LoadResult LoadXmlFile(const std::string& path, TiXmlDocument& doc);
+
+// What one file can make the program hold: records of one kind (devices,
+// groups, users, roles, plans, pane entries), and records nested in them
+// (plan members and time segments) counted over the whole file.
+constexpr std::size_t kMaxRecords = 10000;
+constexpr std::size_t kMaxNestedRecords = 100000;
+
+// The line that tells of records past a bound:
+// "<file>: <total> <tag> records, the first <limit> loaded, the rest refused."
+std::string RefusedRecords(const std::string& path, const char* tag, std::size_t total, std::size_t limit);
+
+// Elements named tag from e on (e included).
+std::size_t CountElements(const TiXmlElement* e, const char* tag);
 
 // Writes data to path through a temporary file in the same folder (fsync,
 // then rename), so a crash never leaves a half-written file. False on failure
 // (the old file is then unchanged).
 bool WriteFileAtomic(const std::string& path, std::string_view data);
+
+// Removes what a save killed before its rename leaves in folder dir: regular
+// files named "<name>.tmp-XXXXXX" (as WriteFileAtomic makes them) for each of
+// names, and nothing else. Each removal is logged; returns how many.
+int RemoveStaleTempFiles(const std::string& dir, std::initializer_list<const char*> names);
 
 // Prints the document as TinyXML does and writes it atomically.
 bool SaveXmlFile(const std::string& path, const TiXmlDocument& doc);

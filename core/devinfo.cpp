@@ -138,6 +138,11 @@ void LoadDev(DeviceInfo& dev, const TiXmlElement* elem)
         dev.Online = 0;
 }
 
+void LogRefused(const char* tag, std::size_t total)
+{
+    WriteLog(3, "%s", RefusedRecords(ConfigFilePath("DevInfo.xml"), tag, total, kMaxRecords).c_str());
+}
+
 void SaveDev(TiXmlElement* list, const DeviceInfo& dev)
 {
     TiXmlElement* elem = AppendElement(list, "Dev");
@@ -165,10 +170,11 @@ void LoadDevList(const TiXmlElement* list)
 {
     // Built aside, then swapped in under the lock.
     std::list<DeviceInfo> devices;
-    for (const TiXmlElement* e = list ? list->FirstChildElement("Dev") : nullptr; e;
-         e = e->NextSiblingElement("Dev")) {
+    const TiXmlElement* e = list ? list->FirstChildElement("Dev") : nullptr;
+    for (; e && devices.size() < kMaxRecords; e = e->NextSiblingElement("Dev"))
         LoadDev(devices.emplace_back(), e);
-    }
+    if (e)
+        LogRefused("Dev", devices.size() + CountElements(e, "Dev"));
     qelm::CsLock lock(g_csDevList);
     g_lstDevInfo.swap(devices);
 }
@@ -176,8 +182,8 @@ void LoadDevList(const TiXmlElement* list)
 void LoadDevGroupList(const TiXmlElement* list)
 {
     std::list<DevGroupInfo> groups;
-    for (const TiXmlElement* e = list ? list->FirstChildElement("Group") : nullptr; e;
-         e = e->NextSiblingElement("Group")) {
+    const TiXmlElement* e = list ? list->FirstChildElement("Group") : nullptr;
+    for (; e && groups.size() < kMaxRecords; e = e->NextSiblingElement("Group")) {
         DevGroupInfo& g = groups.emplace_back();
         for (const TiXmlElement* n = e->FirstChildElement("GroupName"); n; n = n->NextSiblingElement("GroupName")) {
             CopyField(g.GroupName, sizeof g.GroupName, Text(n), "Group/GroupName");
@@ -185,6 +191,8 @@ void LoadDevGroupList(const TiXmlElement* list)
                 g.nType = ParseDecimal(type);
         }
     }
+    if (e)
+        LogRefused("Group", groups.size() + CountElements(e, "Group"));
     qelm::CsLock lock(g_csDevList);
     g_lstDevGroupInfo.swap(groups);
 }

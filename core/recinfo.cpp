@@ -78,7 +78,13 @@ DeviceInfo* FindMember(const std::string& name, const std::string& id, bool hasI
     return nullptr;
 }
 
-void LoadScheme(RecScheme& plan, const TiXmlElement* elem)
+// Nested records over the whole file: how many were taken, how many there were.
+struct NestedCount {
+    std::size_t members = 0, membersSeen = 0;
+    std::size_t segments = 0, segmentsSeen = 0;
+};
+
+void LoadScheme(RecScheme& plan, const TiXmlElement* elem, NestedCount& n)
 {
     for (const TiXmlElement* e = elem->FirstChildElement(); e; e = e->NextSiblingElement()) {
         if (Is(e, "SchemeName"))
@@ -111,6 +117,10 @@ void LoadScheme(RecScheme& plan, const TiXmlElement* elem)
             plan.DetRecTime = ParseDecimal(Text(e));
         else if (Is(e, "Dev")) {
             for (const TiXmlElement* d = e->FirstChildElement("DevName"); d; d = d->NextSiblingElement("DevName")) {
+                // Each one is a walk of the device list: the bound keeps start-up short too.
+                if (++n.membersSeen > kMaxNestedRecords)
+                    continue;
+                ++n.members;
                 bool hasId = false;
                 std::string id = Attr(d, "DevId", &hasId);
                 if (DeviceInfo* dev = FindMember(Text(d), id, hasId))
@@ -118,6 +128,9 @@ void LoadScheme(RecScheme& plan, const TiXmlElement* elem)
             }
         } else if (Is(e, "RecTimeList")) {
             for (const TiXmlElement* t = e->FirstChildElement("RecTime"); t; t = t->NextSiblingElement("RecTime")) {
+                if (++n.segmentsSeen > kMaxNestedRecords)
+                    continue;
+                ++n.segments;
                 RecTime seg{};
                 seg.StartTime = kInvalidTimeOfDay;
                 seg.EndTime = kInvalidTimeOfDay;
@@ -236,15 +249,26 @@ void LoadRecInfo()
     if (!root)
         return;
     std::list<RecScheme*> plans;
+    NestedCount nested;
+    const TiXmlElement* e = root->FirstChildElement("RecScheme");
     {
         qelm::CsLock lock(g_csDevList); // the members are looked up in the device list
-        for (const TiXmlElement* e = root->FirstChildElement("RecScheme"); e; e = e->NextSiblingElement("RecScheme")) {
+        for (; e && plans.size() < kMaxRecords; e = e->NextSiblingElement("RecScheme")) {
             auto* plan = new RecScheme;
-            LoadScheme(*plan, e);
+            LoadScheme(*plan, e, nested);
             plans.push_back(plan);
         }
         g_lstRecSchemeInfo.splice(g_lstRecSchemeInfo.end(), plans);
     }
+    const std::string path = ConfigFilePath("RecInfo.xml");
+    if (e) {
+        const std::size_t total = kMaxRecords + CountElements(e, "RecScheme");
+        WriteLog(3, "%s", RefusedRecords(path, "RecScheme", total, kMaxRecords).c_str());
+    }
+    if (nested.membersSeen > nested.members)
+        WriteLog(3, "%s", RefusedRecords(path, "DevName", nested.membersSeen, nested.members).c_str());
+    if (nested.segmentsSeen > nested.segments)
+        WriteLog(3, "%s", RefusedRecords(path, "RecTime", nested.segmentsSeen, nested.segments).c_str());
 }
 
 void SaveRecInfo()

@@ -46,9 +46,11 @@ void LoadRecoverInfo()
     const TiXmlElement* root = LoadRoot(ConfigFilePath("Recover.xml"), doc, kRecoverTemplate);
     if (!root)
         return;
+    std::size_t taken = 0, total = 0;
     for (const TiXmlElement* e = root->FirstChildElement("SurStauts"); e; e = e->NextSiblingElement("SurStauts")) {
-        if (!OfCurrentUser(e))
+        if (!OfCurrentUser(e) || ++total > kMaxRecords)
             continue;
+        ++taken;
         SurStauts& s = g_lstSurStatus.emplace_back();
         CopyField(s.DevName, sizeof s.DevName, Attr(e, "DevName"), "SurStauts/DevName");
         CopyField(s.DevId, sizeof s.DevId, Attr(e, "DevId"), "SurStauts/DevId");
@@ -56,6 +58,8 @@ void LoadRecoverInfo()
         s.MonitorNum = IntAttr(e, "MonitorNum");
         s.DispMode = IntAttr(e, "DispMode");
     }
+    if (total > taken)
+        WriteLog(3, "%s", RefusedRecords(ConfigFilePath("Recover.xml"), "SurStauts", total, taken).c_str());
 }
 
 void SaveRecoverInfo()

@@ -9,6 +9,8 @@
 #include <tinyxml.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 DispInfoSetting g_DispInfoSetting;
 std::string g_strDispInfo;
@@ -72,16 +74,16 @@ using namespace qelm::cfg;
 
 constexpr std::size_t kMaxLogins = 5;
 
-// The log is not open yet when the user file is read: a notice about it waits
+// The log is not open yet when the user file is read: notices about it wait
 // for the log that the same file opens.
-std::string g_pendingNotice;
+std::vector<std::string> g_pendingNotices;
 
 void Notice(const std::string& text)
 {
     if (IsLogOpen())
         WriteLog(3, "%s", text.c_str());
     else
-        g_pendingNotice = text;
+        g_pendingNotices.push_back(text);
 }
 
 bool Is(const TiXmlElement* e, const char* name)
@@ -91,17 +93,27 @@ bool Is(const TiXmlElement* e, const char* name)
 
 #define READ_TEXT(rec, field, e) CopyField((rec).field, sizeof (rec).field, Text(e), #field)
 
-// Replaces out with one record per <tag> child of list; read(record, e) takes
-// each child element e of that record's element.
+// Replaces out with one record per <tag> child of list, the first `limit`
+// of them (or the last, when `keepLast`); read(record, e) takes each child
+// element e of that record's element. Returns how many <tag> children there are.
 template <class T, class Read>
-void LoadRecords(const TiXmlElement* list, const char* tag, std::list<T>& out, Read read)
+std::size_t LoadRecords(const TiXmlElement* list, const char* tag, std::list<T>& out, Read read,
+                        std::size_t limit = kMaxRecords, bool keepLast = false)
 {
     out.clear();
-    for (const TiXmlElement* re = list->FirstChildElement(tag); re; re = re->NextSiblingElement(tag)) {
+    std::size_t total = 0;
+    const TiXmlElement* re = list->FirstChildElement(tag);
+    for (; re && (keepLast || total < limit); re = re->NextSiblingElement(tag), ++total) {
         T& rec = out.emplace_back();
         for (const TiXmlElement* e = re->FirstChildElement(); e; e = e->NextSiblingElement())
             read(rec, e);
+        if (out.size() > limit)
+            out.pop_front();
     }
+    total += CountElements(re, tag);
+    if (total > limit && !keepLast)
+        Notice(RefusedRecords(ConfigFilePath("UserInfo.xml"), tag, total, limit));
+    return total;
 }
 
 bool LooksLikeDigest(const char* text)
@@ -191,9 +203,10 @@ void OpenLogFromFile(const TiXmlElement* e)
         if (c == '/' || c == '\\')
             c = '_';
     }
-    if (OpenProgramLog(title.c_str()) == 0 && !g_pendingNotice.empty()) {
-        WriteLog(3, "%s", g_pendingNotice.c_str());
-        g_pendingNotice.clear();
+    if (OpenProgramLog(title.c_str()) == 0) {
+        for (const std::string& notice : g_pendingNotices)
+            WriteLog(3, "%s", notice.c_str());
+        g_pendingNotices.clear();
     }
 }
 
@@ -201,7 +214,8 @@ void OpenLogFromFile(const TiXmlElement* e)
 
 void LoadLoginList(const TiXmlElement* list)
 {
-    LoadRecords(list, "Login", g_lstLoginInfo, [](_LOGIN_INFO& info, const TiXmlElement* e) {
+    // The login dialog keeps the history at five, dropping the oldest (the first).
+    const std::size_t total = LoadRecords(list, "Login", g_lstLoginInfo, [](_LOGIN_INFO& info, const TiXmlElement* e) {
         if (Is(e, "UserName"))
             READ_TEXT(info, UserName, e);
         else if (Is(e, "Password"))
@@ -220,14 +234,10 @@ void LoadLoginList(const TiXmlElement* list)
             info.LastUsingFlg = ParseDecimal(Text(e));
         else if (Is(e, "FullDisp"))
             g_DispInfoSetting.FilpMode = ParseDecimal(Text(e));
-    });
-    // The login dialog keeps the history at five, dropping the oldest (the first).
-    if (g_lstLoginInfo.size() > kMaxLogins) {
-        WriteLog(3, "LoadLoginList: %zu login entries, the oldest %zu dropped.", g_lstLoginInfo.size(),
-                 g_lstLoginInfo.size() - kMaxLogins);
-        while (g_lstLoginInfo.size() > kMaxLogins)
-            g_lstLoginInfo.pop_front();
-    }
+    }, kMaxLogins, true);
+    if (total > kMaxLogins)
+        Notice("LoadLoginList: " + std::to_string(total) + " login entries, the oldest " +
+               std::to_string(total - kMaxLogins) + " dropped.");
 }
 
 void LoadUserList(const TiXmlElement* list)

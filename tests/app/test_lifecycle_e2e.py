@@ -125,6 +125,32 @@ class Lifecycle(unittest.TestCase):
         with self.start() as again:
             self.cancel_login(again)
 
+    def test_copies_left_by_a_killed_config_save_are_removed_by_the_instance_that_runs(self):
+        config = self.copy.path("Config")
+        os.makedirs(config)
+        stale = ["DevInfo.xml.tmp-Ab12Cd", "UserInfo.xml.tmp-000000", "RecInfo.xml.tmp-zzzzzz", "Recover.xml.tmp-Q1w2E3"]
+        others = ["DevInfo.xml.tmp-Ab12C", "Other.xml.tmp-Ab12Cd", "DevInfo.xml.bak"]
+        for name in stale + others:
+            with open(os.path.join(config, name), "w") as f:
+                f.write("<DevInfo/>")
+        with self.start() as first:
+            first.wait_for(lambda: first.window("CLoginPlaceholderDlg"), what="the login window")
+            left = sorted(n for n in os.listdir(config) if n in stale + others)
+            self.assertEqual(left, sorted(others))
+            # a second start finds the first running and leaves its saves alone
+            saving = os.path.join(config, "DevInfo.xml.tmp-R2d2C3")
+            with open(saving, "w") as f:
+                f.write("<DevInfo/>")
+            with self.start() as second:
+                second.wait_for(lambda: (lambda b: b if b["open"] else None)(second.do("msgbox")),
+                                what="the busy message")
+                second.do("msgbox-answer", button=1)
+                self.assertEqual(second.wait_exit(), 0, second.output())
+            self.assertTrue(os.path.exists(saving))
+            self.cancel_login(first)
+        removed = [l for l in self.copy.log_lines() if "left by an interrupted save, removed." in l]
+        self.assertEqual(len(removed), len(stale), removed)
+
     def test_autologin_argument_is_exact(self):
         for args, logs_in in ((["autologin"], True), (["AutoLogin"], False), (["autologin", "x"], False)):
             with self.subTest(args=args), self.start(*args) as app:

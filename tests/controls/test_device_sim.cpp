@@ -3,12 +3,14 @@
 #include "controls/device_sim.h"
 
 #include "controls/journal.h"
+#include "platform/logsink.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -434,6 +436,105 @@ TEST_F(DeviceSimTest, DemoFileLoads)
     EXPECT_FALSE(DeviceSimulator::Instance().LoadFile(bad.string(), &error));
     EXPECT_FALSE(DeviceSimulator::Instance().LoadFile("/nonexistent/DeviceSim.xml", &error));
     fs::remove(bad);
+}
+
+// The simulator's file against hostile or foreign input, through real files.
+class DeviceSimFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeviceSimulator::Instance().Clear();
+        qelm::SetPlatformLogSink([this](int, const std::string& line) { m_log.push_back(line); });
+    }
+    void TearDown() override
+    {
+        qelm::SetPlatformLogSink({});
+        DeviceSimulator::Instance().Clear();
+        Settle(0);
+        fs::remove(m_path);
+    }
+    bool Load(const std::string& text, std::string* error)
+    {
+        std::ofstream(m_path, std::ios::binary | std::ios::trunc) << text;
+        return DeviceSimulator::Instance().LoadFile(m_path.string(), error);
+    }
+    static std::string Repeat(const std::string& s, size_t n)
+    {
+        std::string out;
+        for (size_t i = 0; i < n; ++i)
+            out += s;
+        return out;
+    }
+
+    fs::path m_path = fs::temp_directory_path() / ("devsim_file_" + std::to_string(getpid()) + ".xml");
+    std::vector<std::string> m_log;
+};
+
+TEST_F(DeviceSimFileTest, FilesThatAreRefusedOrRead)
+{
+    const std::string device = "<Device Address=\"127.0.0.9\" Port=\"5000\" User=\"门卫\"/>";
+    struct Case {
+        const char* what;
+        std::string text;
+        bool loads;
+    };
+    const Case cases[] = {
+        {"nested tens of thousands deep", "<DeviceSim>" + device + Repeat("<a>", 60000) + Repeat("</a>", 60000) +
+                                              "</DeviceSim>",
+         false},
+        {"a UTF-8 byte-order mark", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?><DeviceSim>" + device +
+                                        "</DeviceSim>",
+         true},
+        {"text that is not UTF-8", "<DeviceSim><Device Address=\"127.0.0.9\" Port=\"5000\" User=\"\xC3\"/></DeviceSim>",
+         false},
+        {"a NUL byte", std::string("<DeviceSim>\0", 12) + device + "</DeviceSim>", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceSimulator::Instance().Clear();
+        std::string error;
+        EXPECT_EQ(Load(c.text, &error), c.loads) << error;
+        auto d = DeviceSimulator::Instance().Device("127.0.0.9", 5000);
+        EXPECT_EQ(d.has_value(), c.loads);
+        if (c.loads) {
+            EXPECT_EQ(d->user, "门卫");
+        } else {
+            EXPECT_NE(error.find(m_path.string()), std::string::npos) << error;
+        }
+    }
+}
+
+// Many empty records: each kind takes the first ones up to its bound and
+// refuses the rest with one log line.
+TEST_F(DeviceSimFileTest, RecordCountsAreBounded)
+{
+    const size_t kTop = 10000, kNested = 100000;
+    std::string devices;
+    for (size_t i = 0; i < kTop + 3; ++i)
+        devices += "<Device Address=\"127.0.1.1\" Port=\"" + std::to_string(1 + i) + "\"/>";
+    const std::string presets = "<Device Address=\"127.0.0.9\" Port=\"1\">" + Repeat("<Preset>1</Preset>", kNested / 2) +
+                                "</Device><Device Address=\"127.0.0.9\" Port=\"2\">" +
+                                Repeat("<Preset>1</Preset><RecordFile/>", kNested / 4 + 2) + "</Device>";
+    std::string error;
+    ASSERT_TRUE(Load("<DeviceSim>" + presets + devices + Repeat("<Found/>", kTop + 4) + "</DeviceSim>", &error))
+        << error;
+
+    EXPECT_EQ(DeviceSimulator::Instance().FoundDevices().size(), kTop);
+    auto first = DeviceSimulator::Instance().Device("127.0.0.9", 1);
+    auto second = DeviceSimulator::Instance().Device("127.0.0.9", 2);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->presets.size() + second->presets.size() + second->files.size(), kNested);
+    EXPECT_TRUE(DeviceSimulator::Instance().Device("127.0.1.1", int32_t(kTop - 2)).has_value());
+    EXPECT_FALSE(DeviceSimulator::Instance().Device("127.0.1.1", int32_t(kTop - 1)).has_value())
+        << "the two devices with presets came first";
+
+    auto count = [&](const std::string& part) {
+        return std::count_if(m_log.begin(), m_log.end(),
+                             [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    };
+    EXPECT_EQ(count("10005 Device records, the first 10000 loaded, the rest refused."), 1);
+    EXPECT_EQ(count("10004 Found records, the first 10000 loaded, the rest refused."), 1);
+    EXPECT_EQ(count("100004 Preset, Storage and RecordFile records, the first 100000 loaded, the rest refused."), 1);
 }
 
 } // namespace
