@@ -6,7 +6,6 @@
 #include "controls/media_params.h"
 #include "media/mp4ext/mp4ext.h"
 #include "media/mp4ext/nal_units.h"
-#include "platform/clock.h"
 
 #include <strings.h>
 #include <unistd.h>
@@ -173,7 +172,6 @@ CMP4Writer::CMP4Writer() : m_lock(new CMP4WriterLock)
     InitLibrary();
     memset(m_fileName, 0, sizeof(m_fileName));
     memset(m_collection, 0, sizeof(m_collection));
-    m_pacingStart = GetTickCount();
 }
 
 CMP4Writer::~CMP4Writer()
@@ -330,14 +328,25 @@ void CMP4Writer::CloseLocked()
     m_lastVideoTs = m_lastAudioTs = 0;
     m_videoReadPos = m_audioReadPos = 0;
     m_audioClockMs = 0;
+    bool finished = false;
     if (m_file) {
-        MP4Close(m_file);
+        if (m_reading)
+            MP4Close(m_file);
+        else
+            finished = MP4CloseKeepJournal(m_file);
         m_file = nullptr;
     }
-    if (!m_reading && EndsWithTmp(m_fileName)) {
-        std::string finalName(m_fileName, strlen(m_fileName) - 4);
-        if (rename(m_fileName, finalName.c_str()) != 0)
-            WriteLog(3, "MP4 rename %s failed: %s", m_fileName, strerror(errno));
+    if (!m_reading && m_fileName[0]) {
+        bool named = true;
+        if (EndsWithTmp(m_fileName)) {
+            std::string finalName(m_fileName, strlen(m_fileName) - 4);
+            named = rename(m_fileName, finalName.c_str()) == 0;
+            if (!named)
+                WriteLog(3, "MP4 rename %s failed: %s", m_fileName, strerror(errno));
+        }
+        // The journal goes last: a crash before this leaves what recovery needs.
+        if (finished && named)
+            unlink(JournalName(m_fileName).c_str());
     }
     m_fileName[0] = 0;
     m_reading = 0;
@@ -518,8 +527,6 @@ int CMP4Writer::WriteVideo(const uint8_t* data, int length, int64_t timeStamp, i
     const uint64_t duration = NextVideoDuration(timeStamp);
     m_lastVideoTs = timeStamp;
     m_haveLastVideoTs = true;
-    if (m_videoSamples == 0)
-        m_pacingStart = GetTickCount();
     MP4WriteSample(m_file, m_videoTrack, sample, uint32_t(sampleSize), duration, 0, sync);
     m_videoTime += uint32_t(duration);
     ++m_videoSamples;
@@ -528,6 +535,10 @@ int CMP4Writer::WriteVideo(const uint8_t* data, int length, int64_t timeStamp, i
     return 0;
 }
 
+// The camera's time stamps give the durations, never this machine's clock,
+// so load cannot make them uneven. The frame rate stands in for the first
+// frame and for a stamp that is missing (repeated), goes back or jumps by
+// more than a second.
 uint64_t CMP4Writer::NextVideoDuration(int64_t timeStamp)
 {
     const uint64_t delta = m_haveLastVideoTs ? uint64_t(timeStamp) - uint64_t(m_lastVideoTs) : 0;
@@ -544,17 +555,6 @@ uint64_t CMP4Writer::NextVideoDuration(int64_t timeStamp)
         const int64_t audioMs = int64_t(uint64_t(m_audioTime) * 1000 / ats);
         if (videoMs - audioMs > m_threshold || audioMs - videoMs > m_threshold)
             duration = audioMs < videoMs ? duration / 2 : duration * 2;
-    } else if (m_videoSamples == 0) {
-        duration = uint64_t(m_defaultVideoDuration);
-    } else {
-        // Without audio the wall clock paces the video.
-        const uint64_t elapsed = uint64_t(uint32_t(GetTickCount() - m_pacingStart)) * uint64_t(m_videoUnitsPerMs);
-        const uint64_t least = uint64_t(m_defaultVideoDuration) * 4 / 5;
-        duration = elapsed > m_videoTime + least ? elapsed - m_videoTime : least;
-        if (duration == 0)
-            duration = uint64_t(m_defaultVideoDuration);
-        else if (duration > uint64_t(m_videoTimeScale))
-            duration = duration * 2 / 3;
     }
     return duration;
 }
@@ -621,7 +621,7 @@ int CMP4Writer::CheckH264SpsPpsInConfig(int isH265, char* frame, int length, voi
             const int bit = ParamSetBit(true, nal::H265Type(data[u.offset]));
             const bool take = (bit == 1 && !(have & 1)) || (bit == 2 && (have & 1) && !(have & 2)) ||
                               (bit == 4 && (have & 2) && !(have & 4));
-            if (!take || m_collectionLength + 4 + int(u.size) >= 2040)
+            if (!take || size_t(m_collectionLength) + 4 + u.size >= 2040)
                 continue;
             memcpy(m_collection + m_collectionLength, "\0\0\0\1", 4);
             memcpy(m_collection + m_collectionLength + 4, data + u.offset, u.size);
@@ -958,33 +958,56 @@ int CMP4Writer::GetRecordTimeFromFile(const char* name)
 
 // --- recovery ---
 
-int CMP4Writer::RecoverTempFile(const char* name)
+namespace {
+
+// Finishes a record file a writer left behind; finalName is its name without
+// ".tmp" (file itself when already renamed). A whole file only lacks its
+// name; otherwise the journal rebuilds it. The journal is removed last, so a
+// crash at any step leaves a state that the next run finishes. Returns the
+// samples kept, 0 when nothing was worth keeping (both files removed), -1
+// when the file is left as it is.
+int FinishRecording(const std::string& file, const std::string& journal, const std::string& finalName)
 {
-    InitLibrary();
-    if (!name || !*name)
-        return -1;
-    const std::string journal = JournalName(name);
-    if (access(journal.c_str(), F_OK) != 0)
-        return -1;
-    const int kept = MP4RecoverFile(name, journal.c_str());
+    const bool haveJournal = access(journal.c_str(), F_OK) == 0;
+    int kept = MP4FinishedFileSamples(file.c_str());
     if (kept < 0) {
-        WriteLog(3, "MP4 recovery failed: %s", name);
-        return -1;
-    }
-    if (kept == 0) {
-        unlink(name);
-        WriteLog(6, "MP4 recovery: %s held no sample, removed", name);
-        return 0;
-    }
-    if (EndsWithTmp(name)) {
-        const std::string finalName(name, strlen(name) - 4);
-        if (rename(name, finalName.c_str()) != 0) {
-            WriteLog(3, "MP4 rename %s failed: %s", name, strerror(errno));
+        if (!haveJournal)
+            return -1; // nothing to rebuild it from
+        kept = MP4RecoverFile(file.c_str(), journal.c_str(), false);
+        if (kept < 0) {
+            WriteLog(3, "MP4 recovery failed: %s", file.c_str());
             return -1;
         }
     }
-    WriteLog(6, "MP4 recovered %s: %d samples", name, kept);
+    if (kept == 0) {
+        unlink(file.c_str());
+        unlink(journal.c_str());
+        WriteLog(6, "MP4 recovery: %s held no sample, removed", file.c_str());
+        return 0;
+    }
+    if (file != finalName && rename(file.c_str(), finalName.c_str()) != 0) {
+        WriteLog(3, "MP4 rename %s failed: %s", file.c_str(), strerror(errno));
+        return -1;
+    }
+    if (haveJournal)
+        unlink(journal.c_str());
+    WriteLog(6, "MP4 recovered %s: %d samples", finalName.c_str(), kept);
     return kept;
+}
+
+std::string WithoutTmp(const std::string& name)
+{
+    return EndsWithTmp(name.c_str()) ? name.substr(0, name.size() - 4) : name;
+}
+
+} // namespace
+
+int CMP4Writer::RecoverTempFile(const char* name)
+{
+    InitLibrary();
+    if (!name || !*name || access(name, F_OK) != 0)
+        return -1;
+    return FinishRecording(name, JournalName(name), WithoutTmp(name));
 }
 
 int CMP4Writer::RecoverTempFiles(const char* folder)
@@ -993,36 +1016,40 @@ int CMP4Writer::RecoverTempFiles(const char* folder)
     if (!folder || !*folder)
         return 0;
     namespace fs = std::filesystem;
-    std::vector<fs::path> journals;
+    std::vector<std::string> journals, temps;
     std::error_code ec;
     const std::string suffix = std::string(".tmp") + kJournalSuffix;
     for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
          !ec && it != end; it.increment(ec)) {
         const std::string file = it->path().filename().string();
+        if (!it->is_regular_file(ec))
+            continue;
         if (file.size() > suffix.size() &&
-            strcasecmp(file.c_str() + file.size() - suffix.size(), suffix.c_str()) == 0 &&
-            it->is_regular_file(ec))
-            journals.push_back(it->path());
+            strcasecmp(file.c_str() + file.size() - suffix.size(), suffix.c_str()) == 0)
+            journals.push_back(it->path().string());
+        else if (EndsWithTmp(file.c_str()))
+            temps.push_back(it->path().string());
     }
     int finished = 0;
-    for (const fs::path& journal : journals) {
-        const std::string j = journal.string();
+    for (const std::string& j : journals) {
         const std::string data = j.substr(0, j.size() - strlen(kJournalSuffix));
-        if (fs::exists(data, ec)) {
-            if (RecoverTempFile(data.c_str()) >= 0)
-                ++finished;
+        const std::string finalName = WithoutTmp(data);
+        int kept = -1;
+        if (fs::exists(data, ec))
+            kept = FinishRecording(data, j, finalName);
+        else if (finalName != data && fs::exists(finalName, ec))
+            kept = FinishRecording(finalName, j, finalName); // renamed before its journal went
+        else
+            unlink(j.c_str()); // its file is gone
+        if (kept > 0)
+            ++finished;
+    }
+    // Whole files whose journal is gone: a crash between finishing and renaming.
+    for (const std::string& t : temps) {
+        if (fs::exists(JournalName(t.c_str()), ec) || !fs::exists(t, ec))
             continue;
-        }
-        // The file was renamed but its movie box never written (a failed close).
-        const std::string renamed = data.substr(0, data.size() - 4);
-        if (fs::exists(renamed, ec)) {
-            if (MP4RecoverFile(renamed.c_str(), j.c_str()) >= 0) {
-                WriteLog(6, "MP4 recovered %s", renamed.c_str());
-                ++finished;
-            }
-            continue;
-        }
-        unlink(j.c_str()); // its file is gone
+        if (FinishRecording(t, JournalName(t.c_str()), WithoutTmp(t)) > 0)
+            ++finished;
     }
     return finished;
 }

@@ -62,13 +62,14 @@ public:
     int GetRecordTimeFromFile(const char* name);
 
     // --- recovery of files a crash interrupted ---
-    // Finishes one ".tmp" record file from the journal written beside it and
-    // renames it without ".tmp"; a file with no usable sample is removed.
-    // Returns the samples kept, or -1 (no journal, file still being written,
-    // failure; the file is left as it is).
+    // Finishes one ".tmp" record file and renames it without ".tmp": a whole
+    // file just gets its name, any other is rebuilt from the journal written
+    // beside it, which goes last. A file with no usable sample is removed
+    // with its journal. Returns the samples kept, or -1 (not whole and no
+    // journal, file still being written, failure; the file is left as it is).
     static int RecoverTempFile(const char* name);
     // Recovers every interrupted record file below the folder (journals
-    // "*.tmp.idx"). Returns the number of files finished.
+    // "*.tmp.idx", whole "*.tmp" files). Returns the number of files finished.
     static int RecoverTempFiles(const char* folder);
 
 private:
@@ -117,7 +118,6 @@ private:
     int32_t m_bufferSize = 0;
     std::unique_ptr<CMP4WriterLock> m_lock;
     int32_t m_g711 = 0;
-    uint32_t m_pacingStart = 0;
     char m_fileName[1024];
     uint8_t m_collection[2048];
     int32_t m_collectionLength = 0;

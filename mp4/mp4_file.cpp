@@ -1010,7 +1010,7 @@ void MP4File::FinishMovie(bool computeBitrate)
         Log(MP4_LOG_WARNING, "%s: cannot trim: %s", m_name.c_str(), strerror(errno));
 }
 
-void MP4File::Close(uint32_t flags)
+void MP4File::Close(uint32_t flags, bool keepJournal)
 {
     if (!m_writing || m_fd < 0) {
         CloseFd();
@@ -1030,7 +1030,8 @@ void MP4File::Close(uint32_t flags)
         fdatasync(m_fd);
         ::close(m_journalFd);
         m_journalFd = -1;
-        ::unlink(m_journalPath.c_str());
+        if (!keepJournal)
+            ::unlink(m_journalPath.c_str());
     }
 }
 
@@ -1043,7 +1044,7 @@ void MP4File::ReadSampleBytes(MP4Track& track, MP4SampleId id, uint8_t* dst, uin
 
 // --- recovery ---
 
-uint32_t MP4File::RecoverFromJournal(const char* dataPath, const char* journalPath)
+uint32_t MP4File::RecoverFromJournal(const char* dataPath, const char* journalPath, bool removeJournal)
 {
     MP4File f;
     f.m_name = dataPath;
@@ -1077,6 +1078,15 @@ uint32_t MP4File::RecoverFromJournal(const char* dataPath, const char* journalPa
         if (!ok)
             Throw("journal %s unreadable", journalPath);
     }
+    auto nothingToKeep = [&] {
+        if (removeJournal)
+            ::unlink(journalPath);
+        return 0u;
+    };
+    // A writer killed while creating its journal leaves part of the header.
+    const size_t magic = std::min(journal.size(), sizeof(kJournalMagic));
+    if (journal.size() < kJournalHeaderSize && (magic == 0 || memcmp(journal.data(), kJournalMagic, magic) == 0))
+        return nothingToKeep();
     if (journal.size() < kJournalHeaderSize || memcmp(journal.data(), kJournalMagic, 8) != 0 ||
         GetLE32(journal.data() + 8) != kJournalVersion)
         Throw("%s is not a journal", journalPath);
@@ -1110,7 +1120,7 @@ uint32_t MP4File::RecoverFromJournal(const char* dataPath, const char* journalPa
         }
     }
     if (!movie)
-        Throw("journal %s holds no movie box", journalPath);
+        return nothingToKeep(); // killed before the first write-out: no sample was journaled
 
     f.m_writing = true;
     f.m_root = std::make_unique<MP4ContainerAtom>(f, "");
@@ -1142,8 +1152,66 @@ uint32_t MP4File::RecoverFromJournal(const char* dataPath, const char* journalPa
     f.FinishMovie(true);
     fdatasync(f.m_fd);
     f.CloseFd();
-    ::unlink(journalPath);
+    if (removeJournal)
+        ::unlink(journalPath);
     return kept;
+}
+
+int64_t MP4File::FinishedSamples(const char* path)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return -1; // a writer holds it
+    try {
+        // The boxes a finished file of ours has, chained exactly to its end.
+        // A file still being written has an empty mdat and sample bytes after it.
+        const uint64_t fileSize = uint64_t(st.st_size);
+        uint64_t pos = 0;
+        int movies = 0;
+        while (pos < fileSize) {
+            uint8_t h[16];
+            if (fileSize - pos < 8)
+                return -1;
+            PreadAll(fd, pos, h, 8);
+            uint64_t size = LoadBE32(h);
+            uint64_t header = 8;
+            if (size == 1) {
+                if (fileSize - pos < 16)
+                    return -1;
+                PreadAll(fd, pos + 8, h + 8, 8);
+                size = LoadBE64(h + 8);
+                header = 16;
+            }
+            if (size < header || size > fileSize - pos)
+                return -1;
+            const char* type = reinterpret_cast<const char*>(h + 4);
+            if (pos == 0 && memcmp(type, "ftyp", 4) != 0)
+                return -1;
+            if (memcmp(type, "moov", 4) == 0)
+                ++movies;
+            else if (memcmp(type, "ftyp", 4) != 0 && memcmp(type, "free", 4) != 0 &&
+                     memcmp(type, "skip", 4) != 0 && memcmp(type, "mdat", 4) != 0)
+                return -1;
+            pos += size;
+        }
+        if (movies != 1)
+            return -1;
+        MP4File f;
+        f.Read(path);
+        int64_t samples = 0;
+        for (const auto& t : f.m_tracks)
+            samples += t->GetNumberOfSamples();
+        return samples;
+    } catch (...) {
+        return -1;
+    }
 }
 
 } // namespace mp4

@@ -97,8 +97,10 @@ public:
     void Create(const char* name, uint32_t flags, bool addFtyp, bool addIods, const char* majorBrand,
                 uint32_t minorVersion, char** brands, uint32_t brandCount);
     void Read(const char* name);
-    // Write mode: finishes the file. Always releases the file descriptor.
-    void Close(uint32_t flags);
+    // Write mode: finishes the file; the journal is removed unless keepJournal
+    // (the caller removes it once the finished file has its final name).
+    // Always releases the file descriptor.
+    void Close(uint32_t flags, bool keepJournal = false);
 
     bool IsWriting() const { return m_writing; }
     const std::string& GetFilename() const { return m_name; }
@@ -139,8 +141,13 @@ public:
     void EnableJournal(const char* path, uint32_t intervalMs, bool syncToDisk);
     // Finishes the interrupted file `dataPath` from its journal: keeps every
     // journaled sample whose bytes are in the file, writes the movie box and
-    // removes the journal. Returns the number of samples kept; throws on failure.
-    static uint32_t RecoverFromJournal(const char* dataPath, const char* journalPath);
+    // removes the journal when removeJournal. Returns the number of samples
+    // kept; 0 without touching the data file when the journal holds no movie
+    // box yet (its writer died before the first write-out). Throws on failure.
+    static uint32_t RecoverFromJournal(const char* dataPath, const char* journalPath, bool removeJournal = true);
+    // The number of samples of a finished file: not being written, boxes from
+    // "ftyp" to the end of the file, one complete movie box. -1 otherwise.
+    static int64_t FinishedSamples(const char* path);
 
 private:
     struct SampleRecord {

@@ -84,13 +84,35 @@ bool MP4EnableRecoveryJournal(MP4FileHandle hFile, const char* journalName, uint
     });
 }
 
-int MP4RecoverFile(const char* fileName, const char* journalName)
+bool MP4CloseKeepJournal(MP4FileHandle hFile)
+{
+    if (!hFile)
+        return false;
+    MP4File* f = FileFromHandle(hFile);
+    const bool finished = Guard("MP4Close", false, [&] {
+        f->Close(0, true);
+        return true;
+    });
+    delete f;
+    return finished;
+}
+
+int MP4RecoverFile(const char* fileName, const char* journalName, bool removeJournal)
 {
     MP4RegisterH265Atoms();
     return Guard("MP4RecoverFile", -1, [&] {
         if (!fileName || !journalName)
             Throw("no file name");
-        const uint32_t kept = MP4File::RecoverFromJournal(fileName, journalName);
+        const uint32_t kept = MP4File::RecoverFromJournal(fileName, journalName, removeJournal);
         return kept > 0x7FFFFFFFu ? 0x7FFFFFFF : int(kept);
     });
+}
+
+int MP4FinishedFileSamples(const char* fileName)
+{
+    if (!fileName || !*fileName)
+        return -1;
+    MP4RegisterH265Atoms();
+    const int64_t samples = MP4File::FinishedSamples(fileName);
+    return samples > 0x7FFFFFFF ? 0x7FFFFFFF : int(samples);
 }

@@ -47,8 +47,20 @@ MP4TrackId MP4AddULawAudioTrack(MP4FileHandle hFile, uint32_t timeScale, uint32_
 bool MP4EnableRecoveryJournal(MP4FileHandle hFile, const char* journalName, uint32_t intervalMs,
                               bool syncToDisk);
 
+// MP4Close that leaves the recovery journal in place, so that the caller can
+// rename the finished file before removing the journal. True when the movie
+// box was written; the handle is released in every case.
+bool MP4CloseKeepJournal(MP4FileHandle hFile);
+
 // Finishes a file whose writer died, from its journal: the journaled samples
 // whose bytes are in the file are kept and the movie box is written; the
-// journal is removed. Returns the samples kept, or -1 (file in use by a
-// writer, journal unusable, I/O error; both files stay as they were).
-int MP4RecoverFile(const char* fileName, const char* journalName);
+// journal is removed when removeJournal. Returns the samples kept; 0 without
+// touching the file when the journal holds nothing yet (its writer died
+// before the first write-out); -1 (file in use by a writer, journal
+// unusable, I/O error; both files stay as they were).
+int MP4RecoverFile(const char* fileName, const char* journalName, bool removeJournal = true);
+
+// The number of samples of a finished MP4 file (no writer holds it, its
+// boxes run from "ftyp" to the end with one complete movie box); -1 for any
+// other file, also one still being written or cut short.
+int MP4FinishedFileSamples(const char* fileName);

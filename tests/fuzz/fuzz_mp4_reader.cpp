@@ -13,12 +13,8 @@
 #include <cstdio>
 #include <vector>
 
-// CMP4Writer's log and clock come from the program that loads it; here they do nothing.
+// CMP4Writer's log comes from the program that loads it; here it does nothing.
 void WriteLog(int, const char*, ...) {}
-uint32_t GetTickCount()
-{
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

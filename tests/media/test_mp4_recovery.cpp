@@ -3,6 +3,9 @@
 // playable MP4 that lacks at most about the last second.
 #include "media/mp4_writer.h"
 #include "controls/media_params.h"
+#include "core/log.h"
+#include "media/mp4ext/mp4ext.h"
+#include "mp4/mp4.h"
 #include "tests/media/media_test_util.h"
 
 #include <gtest/gtest.h>
@@ -132,6 +135,205 @@ TEST(Mp4RecoveryTest, LiveRecordingIsLeftAlone)
     ASSERT_NE(nullptr, vs);
     EXPECT_EQ("60", vs->at("nb_read_frames"));
     EXPECT_EQ(-1, CMP4Writer::RecoverTempFile((dir / "nothing.mp4.tmp").c_str()));
+}
+
+// --- a crash between the steps of finishing a file ---
+
+std::vector<uint8_t> LengthPrefixed(const std::vector<uint8_t>& au)
+{
+    std::vector<uint8_t> sample;
+    for (const auto& u : NalUnits(au)) {
+        const uint32_t n = uint32_t(u.size());
+        sample.insert(sample.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+        sample.insert(sample.end(), u.begin(), u.end());
+    }
+    return sample;
+}
+
+// What a recording of 100 frames leaves on disk, made with the MP4 library
+// as the recorder makes it: the finished file, the journal as it stood after
+// 60 frames (the last write-out before the end, so a rebuild from it loses
+// the last 40) and the data file at that moment.
+struct Leftovers {
+    std::vector<uint8_t> finished, journal, unfinished;
+};
+
+const Leftovers& MakeLeftovers()
+{
+    static const Leftovers made = [] {
+        Leftovers l;
+        TempDir dir;
+        const std::string name = dir / "rec.mp4.tmp";
+        const auto aus = SplitStream(Streams::Get().H264(), "h264");
+        if (aus.size() < 100)
+            return l;
+        MP4FileHandle f = MP4CreateProviderEx(name.c_str());
+        MP4EnableRecoveryJournal(f, (name + ".idx").c_str(), 0, false);
+        MP4SetTimeScale(f, 90000);
+        const MP4TrackId v = MP4AddH264VideoTrack(f, 90000, 3600, 176, 144, 100, 0, 31, 3);
+        for (const auto& u : NalUnits(aus[0].data))
+            if (H264Type(u) == 7 || H264Type(u) == 8)
+                (H264Type(u) == 7 ? MP4AddH264SequenceParameterSet : MP4AddH264PictureParameterSet)(
+                    f, v, u.data(), uint16_t(u.size()));
+        for (size_t i = 0; i < 100; ++i) {
+            const auto s = LengthPrefixed(aus[i].data);
+            MP4WriteSample(f, v, s.data(), uint32_t(s.size()), 3600, 0, aus[i].key);
+            if (i + 1 == 60) {
+                l.journal = ReadFile(name + ".idx");
+                l.unfinished = ReadFile(name);
+            }
+        }
+        MP4Close(f);
+        l.finished = ReadFile(name);
+        return l;
+    }();
+    return made;
+}
+
+int DecodedFrames(const std::string& name)
+{
+    const auto streams = ProbeStreams(name);
+    const Fields* v = FindStream(streams, "video");
+    return v ? atoi(v->at("nb_read_frames").c_str()) : -1;
+}
+
+// Every state that a kill between two steps of a close (finish, rename,
+// remove the journal) or of a recovery (rebuild, rename, remove the journal)
+// leaves ends as one playable "x.mp4" with every frame the data holds.
+TEST(Mp4RecoveryTest, KillBetweenStepsEndsAsOneFinishedFile)
+{
+    const Leftovers& l = MakeLeftovers();
+    ASSERT_FALSE(l.finished.empty() || l.journal.empty() || l.unfinished.empty()) << "no test recording";
+    struct State {
+        const char* name;
+        bool finished;      // the data is a finished file
+        const char* data;   // the data file's name
+        bool journal;       // "x.mp4.tmp.idx" is there
+        int frames;         // in "x.mp4" afterwards
+    } states[] = {
+        {"finished, not yet renamed", true, "x.mp4.tmp", true, 100},
+        {"renamed, journal not yet removed", true, "x.mp4", true, 100},
+        {"finished, journal gone, not renamed", true, "x.mp4.tmp", false, 100},
+        {"killed while recording", false, "x.mp4.tmp", true, 60},
+        {"renamed without its movie box", false, "x.mp4", true, 60},
+    };
+    for (const State& st : states) {
+        SCOPED_TRACE(st.name);
+        TempDir dir;
+        const std::string folder = dir / "Record/cam/Local/Schedule/2024/1/2";
+        fs::create_directories(folder);
+        const std::string x = folder + "/x.mp4";
+        WriteFile(folder + "/" + st.data, st.finished ? l.finished : l.unfinished);
+        if (st.journal)
+            WriteFile(x + ".tmp.idx", l.journal);
+
+        EXPECT_EQ(1, CMP4Writer::RecoverTempFiles((dir / "Record").c_str()));
+        EXPECT_TRUE(fs::exists(x));
+        EXPECT_FALSE(fs::exists(x + ".tmp"));
+        EXPECT_FALSE(fs::exists(x + ".tmp.idx"));
+        EXPECT_EQ(st.frames, DecodedFrames(x));
+        EXPECT_EQ("", DecodeErrors(x));
+        if (st.finished) {
+            EXPECT_EQ(l.finished, ReadFile(x)) << "a finished file is only renamed";
+        }
+
+        // The next start finds nothing to do.
+        const auto after = ReadFile(x);
+        EXPECT_EQ(0, CMP4Writer::RecoverTempFiles((dir / "Record").c_str()));
+        EXPECT_EQ(after, ReadFile(x));
+    }
+}
+
+// A close whose rename fails keeps the journal, so the file is not lost
+// under its ".tmp" name: the next start gives it its name.
+TEST(Mp4RecoveryTest, CloseRemovesTheJournalOnlyAfterTheRename)
+{
+    TempDir dir;
+    const std::string x = dir / "x.mp4";
+    fs::create_directories(x + "/in-the-way"); // a folder takes the name
+    const auto aus = SplitStream(Streams::Get().H264(), "h264");
+    ASSERT_GE(aus.size(), 50u);
+    VideoParam v = H264Param();
+    {
+        CMP4Writer w;
+        ASSERT_EQ(0, w.OpenWrite(x.c_str(), &v, nullptr));
+        for (size_t i = 0; i < 50; ++i)
+            w.WriteOneFrame(1, aus[i].data.data(), int(aus[i].data.size()), int64_t(i) * 40, aus[i].key);
+        w.CloseFile();
+    }
+    ASSERT_TRUE(fs::exists(x + ".tmp"));
+    EXPECT_TRUE(fs::exists(x + ".tmp.idx")) << "the journal must outlive a failed rename";
+
+    fs::remove_all(x);
+    EXPECT_EQ(1, CMP4Writer::RecoverTempFiles(dir.path().c_str()));
+    EXPECT_FALSE(fs::exists(x + ".tmp"));
+    EXPECT_FALSE(fs::exists(x + ".tmp.idx"));
+    EXPECT_EQ(50, DecodedFrames(x));
+    EXPECT_EQ("", DecodeErrors(x));
+}
+
+// A recorder killed in its first second leaves a journal without a single
+// write-out (or a torn one): nothing can be recovered, so both files go at
+// the next start, logged once, and later starts find nothing to retry.
+TEST(Mp4RecoveryTest, NothingRecoverableIsRemovedAndLoggedOnce)
+{
+    TempDir dir;
+    // The files of a recording just opened, taken while it is open.
+    std::vector<uint8_t> data, journal;
+    {
+        VideoParam v = H264Param();
+        AudioParam a = G711Param();
+        CMP4Writer w;
+        const std::string live = dir / "live.mp4";
+        ASSERT_EQ(0, w.OpenWrite(live.c_str(), &v, &a));
+        data = ReadFile(live + ".tmp");
+        journal = ReadFile(live + ".tmp.idx");
+        w.CloseFile();
+        fs::remove(live);
+    }
+    ASSERT_FALSE(data.empty());
+    ASSERT_FALSE(journal.empty());
+    std::vector<uint8_t> withSamples = data; // sample bytes flushed, none journaled yet
+    withSamples.resize(data.size() + 300 * 1024, 0x5A);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> data, journal;
+    } cases[] = {
+        {"header-only journal", data, journal},
+        {"samples but no write-out", withSamples, journal},
+        {"journal torn while created", data, std::vector<uint8_t>(journal.begin(), journal.begin() + 10)},
+        {"empty journal", data, {}},
+    };
+    const std::string log = dir / "log.txt";
+    CloseLog();
+    ASSERT_EQ(0, OpenLog(log.c_str()));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = dir / "Record";
+        fs::create_directories(folder);
+        const std::string x = folder + "/x.mp4";
+        WriteFile(x + ".tmp", c.data);
+        WriteFile(x + ".tmp.idx", c.journal);
+        EXPECT_EQ(0, CMP4Writer::RecoverTempFiles(folder.c_str()));
+        EXPECT_FALSE(fs::exists(x + ".tmp"));
+        EXPECT_FALSE(fs::exists(x + ".tmp.idx"));
+        EXPECT_FALSE(fs::exists(x));
+        EXPECT_EQ(0, CMP4Writer::RecoverTempFiles(folder.c_str()));
+        EXPECT_TRUE(fs::is_empty(folder));
+    }
+    CloseLog();
+    int removed = 0, failed = 0;
+    const auto text = ReadFile(log);
+    for (const std::string& line : Lines(std::string(text.begin(), text.end()))) {
+        if (line.find("x.mp4") == std::string::npos)
+            continue;
+        if (line.find("removed") != std::string::npos)
+            ++removed;
+        else
+            ++failed;
+    }
+    EXPECT_EQ(int(std::size(cases)), removed) << "one line per litter removed";
+    EXPECT_EQ(0, failed) << "no failure to report";
 }
 
 } // namespace

@@ -168,9 +168,10 @@ TEST(Mp4JournalTest, DamagedTailsKeepTheGoodPrefix)
     EXPECT_EQ("", DecodeErrors(torn));
 }
 
-// Before the journal's first write-out there is nothing to recover from; the
-// file is left as it was.
-TEST(Mp4JournalTest, NoSnapshotYetFailsCleanly)
+// Before the journal's first write-out nothing was journaled: there is
+// nothing to keep (0), the data file is left as it was for the caller and the
+// journal goes unless asked to stay. Without a journal recovery fails.
+TEST(Mp4JournalTest, NoSnapshotYetKeepsNothing)
 {
     TempDir dir;
     const std::string name = dir / "rec.mp4.tmp";
@@ -180,11 +181,68 @@ TEST(Mp4JournalTest, NoSnapshotYetFailsCleanly)
     Snapshot(name, copy);
     const auto before = ReadFile(copy);
     MP4LogSetLevel(MP4_LOG_NONE);
-    EXPECT_EQ(-1, MP4RecoverFile(copy.c_str(), (copy + ".idx").c_str()));
     EXPECT_EQ(-1, MP4RecoverFile(copy.c_str(), (dir / "missing.idx").c_str()));
     MP4LogSetLevel(MP4_LOG_ERROR);
-    EXPECT_EQ(before, ReadFile(copy));
+    EXPECT_EQ(0, MP4RecoverFile(copy.c_str(), (copy + ".idx").c_str(), false));
     EXPECT_TRUE(fs::exists(copy + ".idx"));
+    EXPECT_EQ(0, MP4RecoverFile(copy.c_str(), (copy + ".idx").c_str()));
+    EXPECT_FALSE(fs::exists(copy + ".idx"));
+    EXPECT_EQ(before, ReadFile(copy));
+}
+
+// Only a file whose writer finished it counts as finished: not one being
+// written, cut short, with bytes after its movie box, or of another kind.
+TEST(Mp4JournalTest, FinishedFilesAndTheirSamples)
+{
+    TempDir dir;
+    const std::string name = dir / "rec.mp4.tmp";
+    Recording rec(name, 0);
+    rec.Write(0, 30);
+    EXPECT_EQ(-1, MP4FinishedFileSamples(name.c_str())) << "being written";
+    const std::string unfinished = dir / "unfinished.mp4.tmp";
+    Snapshot(name, unfinished);
+    rec.Close();
+    EXPECT_EQ(60, MP4FinishedFileSamples(name.c_str()));
+
+    const auto whole = ReadFile(name);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {"cut inside the movie box", std::vector<uint8_t>(whole.begin(), whole.end() - 10)},
+        {"bytes after the movie box", [&] {
+             auto b = whole;
+             b.insert(b.end(), {0, 0, 0, 9, 'j', 'u', 'n', 'k', 0});
+             return b;
+         }()},
+        {"not an MP4 file", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '}},
+        {"empty", {}},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir / "case.mp4";
+        WriteFile(path, c.bytes);
+        EXPECT_EQ(-1, MP4FinishedFileSamples(path.c_str())) << c.name;
+    }
+    EXPECT_EQ(-1, MP4FinishedFileSamples(unfinished.c_str()));
+    EXPECT_EQ(-1, MP4FinishedFileSamples((dir / "missing.mp4").c_str()));
+    EXPECT_EQ(-1, MP4FinishedFileSamples(nullptr));
+}
+
+// A close that keeps the journal finishes the file the same way.
+TEST(Mp4JournalTest, CloseCanKeepTheJournal)
+{
+    TempDir dir;
+    const std::string name = dir / "rec.mp4.tmp";
+    MP4FileHandle f = MP4CreateProviderEx(name.c_str());
+    ASSERT_TRUE(MP4EnableRecoveryJournal(f, (name + ".idx").c_str(), 0, false));
+    const MP4TrackId t = MP4AddULawAudioTrack(f, 8000, 160);
+    const std::vector<uint8_t> pcm(160, 0x7F);
+    for (int i = 0; i < 5; ++i)
+        MP4WriteSample(f, t, pcm.data(), uint32_t(pcm.size()), 160, 0, true);
+    EXPECT_TRUE(MP4CloseKeepJournal(f));
+    EXPECT_TRUE(fs::exists(name + ".idx"));
+    EXPECT_EQ(5, MP4FinishedFileSamples(name.c_str()));
+    EXPECT_FALSE(MP4CloseKeepJournal(nullptr));
 }
 
 // A file that was finished but whose journal survived (a crash between the
