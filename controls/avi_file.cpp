@@ -163,7 +163,7 @@ std::vector<uint8_t> BuildHeader(bool withAudio, int videoType, int audioType, c
     w.U32(kAudioHandlerAt, aac ? FourCC("MP4A") : kG711Handler);
     w.U32(4376, 1);
     w.U32(kAudioRateAt, sampleRate);
-    w.U32(4388, kTemplateAudioLength);
+    w.U32(kAudioLengthAt, kTemplateAudioLength);
     w.U32(4392, 12288);
     w.U32(4396, 0xFFFFFFFF);
     w.U32(4400, 1);
@@ -193,7 +193,7 @@ std::vector<uint8_t> BuildHeader(bool withAudio, int videoType, int audioType, c
 }
 
 void FinishHeader(std::vector<uint8_t>& header, uint32_t fileSize, uint32_t videoFrames, uint32_t frameRate,
-                  uint32_t moviListSize)
+                  uint32_t moviListSize, uint32_t audioSamples)
 {
     if (header.size() < kHeaderSizeV || frameRate == 0)
         return;
@@ -204,6 +204,17 @@ void FinishHeader(std::vector<uint8_t>& header, uint32_t fileSize, uint32_t vide
     Put32(&header[kVideoRateAt], frameRate);
     Put32(&header[kVideoLengthAt], videoFrames);
     Put32(&header[withAudio ? kMoviSizeAtAV : kMoviSizeAtV], moviListSize);
+    // Players take the audio duration from this length (rate is samples a second).
+    if (withAudio)
+        Put32(&header[kAudioLengthAt], audioSamples);
+}
+
+uint32_t AacSamplesOf(const uint8_t* data, uint32_t length)
+{
+    for (uint32_t at : {0u, 4u})
+        if (data && length >= at + 7 && data[at] == 0xFF && (data[at + 1] & 0xF6) == 0xF0)
+            return 1024u * ((data[at + 6] & 3u) + 1);
+    return 1024;
 }
 
 uint32_t FinishedFrameRate(int32_t describedRate, uint32_t videoFrames, uint32_t elapsedMs)
@@ -264,6 +275,7 @@ int CWriteAviFile::Start()
     m_index.clear();
     m_nVideoFrames = m_nAudioFrames = 0;
     m_nVideoBytes = m_nAudioBytes = 0;
+    m_nAacSamples = 0;
     m_bKeySeen = false;
     m_bFailed = false;
     m_nStartTick = GetTickCount();
@@ -322,6 +334,8 @@ int CWriteAviFile::WriteChunk(uint32_t code, bool key, const uint8_t* prefix, ui
     } else {
         ++m_nAudioFrames;
         m_nAudioBytes += 8 + uint64_t(total);
+        if (m_nAudioType == avi::kAudioAac)
+            m_nAacSamples += avi::AacSamplesOf(data, length);
     }
     return 0;
 }
@@ -351,6 +365,16 @@ int CWriteAviFile::WriteAudioFrame(const uint8_t* data, int length)
     if (!m_pFile || !m_bAudio || !data || length <= 0 || !HasRoomFor(uint32_t(length)))
         return -1;
     return WriteChunk(avi::kAudioChunk, true, nullptr, 0, data, uint32_t(length));
+}
+
+uint32_t CWriteAviFile::AudioSamples() const
+{
+    if (m_nAudioType == avi::kAudioAac)
+        return uint32_t(std::min<uint64_t>(m_nAacSamples, UINT32_MAX));
+    // mu-law: one byte a sample for each channel (the header's block size).
+    const uint64_t bytes = m_nAudioBytes - 8 * uint64_t(m_nAudioFrames);
+    const uint64_t channels = m_audio.channels > 0 ? uint64_t(m_audio.channels) : 1;
+    return uint32_t(std::min<uint64_t>(bytes / channels, UINT32_MAX));
 }
 
 int CWriteAviFile::Stop()
@@ -385,7 +409,7 @@ int CWriteAviFile::Stop()
     if (ok) {
         const long end = ftell(m_pFile);
         const uint32_t rate = avi::FinishedFrameRate(m_video.frameRate, m_nVideoFrames, m_nStopTick - m_nStartTick);
-        avi::FinishHeader(m_header, uint32_t(end), m_nVideoFrames, rate, uint32_t(padded + 4));
+        avi::FinishHeader(m_header, uint32_t(end), m_nVideoFrames, rate, uint32_t(padded + 4), AudioSamples());
         ok = end > 0 && fseek(m_pFile, 0, SEEK_SET) == 0 && WriteAll(m_header.data(), m_header.size());
     }
     if (fclose(m_pFile) != 0)

@@ -79,6 +79,7 @@ constexpr uint32_t kAudioSamplesPerSecAt = 4424;
 constexpr uint32_t kAudioBytesPerSecAt = 4428;
 constexpr uint32_t kAudioBlockAlignAt = 4432;
 constexpr uint32_t kAudioBitsAt = 4434;
+constexpr uint32_t kAudioLengthAt = 4388;
 
 constexpr uint32_t kVideoChunk = FourCC("00dc");
 constexpr uint32_t kAudioChunk = FourCC("01wb");
@@ -102,9 +103,14 @@ int AudioTypeOf(const char* codec);
 std::vector<uint8_t> BuildHeader(bool withAudio, int videoType, int audioType, const AviVideoDesc& video,
                                  const AviAudioDesc& audio);
 
-// The values written into the header when the file is finished.
+// The values written into the header when the file is finished; the audio
+// length (samples) only goes into the audio-and-video form.
 void FinishHeader(std::vector<uint8_t>& header, uint32_t fileSize, uint32_t videoFrames, uint32_t frameRate,
-                  uint32_t moviListSize);
+                  uint32_t moviListSize, uint32_t audioSamples);
+
+// Samples of one AAC chunk: 1,024 a frame, times the raw blocks an ADTS
+// header announces (also after 4 leading bytes).
+uint32_t AacSamplesOf(const uint8_t* data, uint32_t length);
 
 // The frame rate written when a file is finished: the smaller of the
 // described rate and the frames per elapsed second (the described rate when
@@ -185,6 +191,8 @@ private:
                    uint32_t length);
     bool WriteAll(const void* data, size_t length);
     void Fail();
+    // The audio stream's length in samples, for the finished header.
+    uint32_t AudioSamples() const;
 
     std::string m_strName;
     std::string m_strPath;
@@ -202,6 +210,7 @@ private:
     uint32_t m_nAudioFrames = 0;
     uint64_t m_nVideoBytes = 0;   // each chunk with its 8-byte head
     uint64_t m_nAudioBytes = 0;
+    uint64_t m_nAacSamples = 0;   // AAC only: G.711 counts by bytes
     std::vector<IndexEntry> m_index;
     uint32_t m_nStartTick = 0;
     uint32_t m_nStopTick = 0;

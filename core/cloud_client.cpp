@@ -1,10 +1,9 @@
 // Cloud-account HTTP client (see cloud_client.h).
 #include "core/cloud_client.h"
 
-#include "core/config_store.h"
+#include "core/cloud_reply.h"
 #include "core/textutil.h"
 #include "platform/netguard.h"
-#include "platform/text.h"
 
 #include <arpa/inet.h>
 #include <md5.h>
@@ -12,23 +11,24 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <tinyxml.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace {
 
 constexpr const char kSalt[] = "mirelta_vosk_tandem_okrue";
 constexpr const char kXmlEnd[] = "</xml>";
+using Clock = std::chrono::steady_clock;
 constexpr const char kContentType[] =
     "Content-Type: application/x-www-form-urlencoded; charset=UTF-8\t\t\t\t\t   \r\n";
 
@@ -97,12 +97,30 @@ private:
     int m_fd;
 };
 
-// poll() for one event, restarted on signals; >0 ready, 0 time-out, <0 error.
-int WaitFor(int fd, short events, int timeoutMs)
+// One exchange's time: each wait lasts at most waitMs, and all of them
+// together end at the deadline, so a peer that trickles bytes cannot hold a
+// call open.
+struct Deadline {
+    Clock::time_point end;
+    int waitMs;
+    // What the next wait may take in milliseconds; 0 once the deadline passed.
+    int Next() const
+    {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+        return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, waitMs));
+    }
+};
+
+// poll() for one event within the deadline, restarted on signals; >0 ready,
+// 0 time-out, <0 error.
+int WaitFor(int fd, short events, const Deadline& deadline)
 {
     pollfd p{fd, events, 0};
     for (;;) {
-        int r = ::poll(&p, 1, timeoutMs);
+        const int ms = deadline.Next();
+        if (ms == 0)
+            return 0;
+        int r = ::poll(&p, 1, ms);
         if (r < 0 && errno == EINTR)
             continue;
         return r;
@@ -115,13 +133,13 @@ bool EndsWith(const std::vector<char>& buf, std::size_t len, const char* tail)
     return len >= n && std::memcmp(buf.data() + len - n, tail, n) == 0;
 }
 
-int Connect(int fd, const sockaddr_in& addr, int timeoutMs)
+int Connect(int fd, const sockaddr_in& addr, const Deadline& deadline)
 {
     if (qelm::GuardedConnect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr, "cloud client") == 0)
         return kCloudOk;
     if (errno != EINPROGRESS)
         return kCloudConnect;
-    if (WaitFor(fd, POLLOUT, timeoutMs) <= 0)
+    if (WaitFor(fd, POLLOUT, deadline) <= 0)
         return kCloudConnect;
     int err = 0;
     socklen_t len = sizeof err;
@@ -130,14 +148,14 @@ int Connect(int fd, const sockaddr_in& addr, int timeoutMs)
     return kCloudOk;
 }
 
-int SendAll(int fd, const char* data, std::size_t len, int timeoutMs)
+int SendAll(int fd, const char* data, std::size_t len, const Deadline& deadline)
 {
     while (len > 0) {
         ssize_t n = ::send(fd, data, len, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (WaitFor(fd, POLLOUT, timeoutMs) <= 0)
+            if (WaitFor(fd, POLLOUT, deadline) <= 0)
                 return kCloudSend;
             continue;
         }
@@ -190,36 +208,6 @@ std::string Str(const char* text)
     return text ? text : "";
 }
 
-// The text between the first "<rnd>" and the "</rnd>" after it ("" without).
-std::string ServerRandom(const char* body)
-{
-    const char* start = std::strstr(body, "<rnd>");
-    if (!start)
-        return {};
-    start += 5;
-    const char* end = std::strstr(start, "</rnd>");
-    return end ? std::string(start, static_cast<std::size_t>(end - start)) : std::string();
-}
-
-// The integer of the first child element `name` of the reply's root: its value,
-// 0 without it; false when the body is not an XML document.
-bool ReplyValue(const char* body, const char* name, int& value)
-{
-    TiXmlDocument doc;
-    doc.Parse(body, nullptr, TIXML_ENCODING_LEGACY);
-    const TiXmlElement* root = doc.RootElement();
-    if (doc.Error() || !root)
-        return false;
-    value = 0;
-    for (const TiXmlElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
-        if (std::strcmp(e->Value(), name) == 0) {
-            value = qelm::cfg::ParseDecimal(e->GetText());
-            break;
-        }
-    }
-    return true;
-}
-
 int Login(const char* host, int port, const char* user, const char* password, const char* devId, char* body,
           int* bodyLen, bool keepCookie)
 {
@@ -260,7 +248,7 @@ int Login(const char* host, int port, const char* user, const char* password, co
     }
 
     // 2. The credential: the login XML scrambled with the random's key.
-    const std::string random = ServerRandom(reply.data());
+    const std::string random = CloudServerRandom(reply.data());
     const std::string xml = "<xml><user>" + XmlValue(user) + "</user><pass>" + XmlValue(password) + "</pass></xml>";
     std::vector<char> credential(kCloudCredentialSize);
     if (EncodeLoginXml(random.c_str(), xml.data(), static_cast<int>(xml.size()), credential.data()) < 0)
@@ -318,7 +306,9 @@ int HttpPostRaw(char* cookie, int cookieSize, int* bodyLen, const char* host, in
         return kCloudNoBuffer;
     const int capacity = *bodyLen;
     *bodyLen = 0;
-    const int timeoutMs = g_timeoutMs.load();
+    const int waitMs = g_timeoutMs.load();
+    const auto budget = std::chrono::milliseconds(static_cast<long long>(kCloudExchangeWaits) * waitMs);
+    const Deadline deadline{Clock::now() + budget, waitMs};
 
     if (!request || requestLen < 0)
         return kCloudSend;
@@ -350,16 +340,16 @@ int HttpPostRaw(char* cookie, int cookieSize, int* bodyLen, const char* host, in
     int rcvbuf = kCloudRecvSize;
     if (::setsockopt(sock.fd(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf) != 0)
         return kCloudRcvBuf;
-    if (int r = Connect(sock.fd(), addr, timeoutMs); r != kCloudOk)
+    if (int r = Connect(sock.fd(), addr, deadline); r != kCloudOk)
         return r;
-    if (int r = SendAll(sock.fd(), request, static_cast<std::size_t>(requestLen), timeoutMs); r != kCloudOk)
+    if (int r = SendAll(sock.fd(), request, static_cast<std::size_t>(requestLen), deadline); r != kCloudOk)
         return r;
 
     std::vector<char> buf(kCloudRecvSize);
     std::size_t received = 0;
     int result = kCloudOk;
     for (;;) {
-        int ready = WaitFor(sock.fd(), POLLIN, timeoutMs);
+        int ready = WaitFor(sock.fd(), POLLIN, deadline);
         if (ready == 0) {
             result = kCloudTimeout;
             break;
@@ -383,30 +373,7 @@ int HttpPostRaw(char* cookie, int cookieSize, int* bodyLen, const char* host, in
     }
     if (result != kCloudOk)
         return result;
-    // Only a whole reply counts: one that was cut off, or did not fit, is a failure.
-    if (!EndsWith(buf, received, kXmlEnd))
-        return kCloudBadReply;
-    const std::string_view data(buf.data(), received);
-    const std::size_t sep = data.find("\r\n\r\n");
-    if (sep == std::string_view::npos)
-        return kCloudBadReply;
-    const std::size_t length = received - sep - 4;
-    if (length + 1 > static_cast<std::size_t>(capacity > 0 ? capacity : 0))
-        return kCloudTooBig;
-    std::memcpy(body, data.data() + sep + 4, length);
-    body[length] = '\0';
-    *bodyLen = static_cast<int>(length);
-
-    if (cookie && cookieSize > 0) {
-        const std::string_view header = data.substr(0, sep + 2);
-        const std::size_t at = header.find("Set-Cookie:");
-        if (at != std::string_view::npos) {
-            std::string_view value = header.substr(at + 11);
-            value = value.substr(0, value.find_first_of("\r\n")); // never a line break into a later request
-            qelm::CopyBounded(cookie, static_cast<std::size_t>(cookieSize), value);
-        }
-    }
-    return kCloudOk;
+    return ParseCloudReply(buf.data(), received, cookie, cookieSize, body, capacity, bodyLen);
 }
 
 int CloudLogin(const char* host, int port, const char* user, const char* password, char* body, int* bodyLen)
@@ -458,7 +425,7 @@ int CloudPostReport(const char* devId, int conStat, int p2pType)
     if (result != kCloudOk)
         return result;
     int err = 0;
-    return ReplyValue(body, "err", err) ? err : kCloudBadReply;
+    return CloudReplyValue(body, "err", &err) ? err : kCloudBadReply;
 }
 
 int CloudPostPhonePv()
@@ -494,7 +461,7 @@ int CloudSetDevName(const char* devId, const char* name, const char* user, const
                     static_cast<int>(request.size()), body) != kCloudOk)
         return -1;
     int ret = 0;
-    return ReplyValue(body, "ret", ret) ? ret : -1;
+    return CloudReplyValue(body, "ret", &ret) ? ret : -1;
 }
 
 void Md5HexLower(const void* data, int len, char* out)

@@ -10,8 +10,8 @@ enum : int {
     kCloudNoSocket = 3,
     kCloudRcvBuf = 4,       // receive buffer size refused
     kCloudConnect = 5,      // refused, unreachable or not connected within the time-out
-    kCloudSend = 6,         // request not sent whole
-    kCloudTimeout = 7,      // nothing received within the time-out
+    kCloudSend = 6,         // request not sent whole (also when the exchange ran out of time)
+    kCloudTimeout = 7,      // nothing received within the time-out, or the reply not whole by the deadline
     kCloudRecv = 8,         // receive error
     kCloudBadReply = 9,     // reply not ending in "</xml>", without a header, or not XML
     kCloudTooBig = 10,      // body larger than the caller's buffer
@@ -25,6 +25,9 @@ inline constexpr int kCloudCookieSize = 1024;      // session cookie with its te
 inline constexpr int kCloudRecvSize = 2097152;     // largest reply
 inline constexpr int kCloudCredentialSize = 10240; // scrambled login text
 inline constexpr int kCloudTimeoutMs = 8000;       // default connect and read wait
+// An exchange (connect, send and the whole reply) ends this many waits after
+// it began: a connect and one reply wait, however the peer paces its bytes.
+inline constexpr int kCloudExchangeWaits = 2;
 
 // The transport. body holds *bodyLen bytes on entry; on success it receives
 // the reply body with a terminating zero and *bodyLen its length (0 on every
@@ -64,7 +67,8 @@ int EncodeLoginXml(const char* random, const char* xml, int len, char* out);
 // returns to the environment's setting.
 void SetCloudAccountServer(const char* host, int port);
 void SetCloudReportServer(const char* host, int port);
-// Connect and read wait in milliseconds (kCloudTimeoutMs by default).
+// Connect and read wait in milliseconds (kCloudTimeoutMs by default); it
+// also sets each exchange's deadline (kCloudExchangeWaits of them).
 void SetCloudTimeout(int ms);
 // Forgets the session cookie of the last account login.
 void ResetCloudSession();

@@ -13,6 +13,7 @@ extern "C" {
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -139,6 +140,18 @@ inline std::map<std::string, std::string> Probe(const std::string& file, const s
     return m;
 }
 
+// The sum of ffprobe's audio packet durations in seconds.
+inline double ProbeAudioSeconds(const std::string& file)
+{
+    const CommandResult r =
+        Run("ffprobe -v error -select_streams a:0 -show_entries packet=duration_time -of csv=p=0 '" + file + "'");
+    double seconds = 0;
+    for (const std::string& line : mp4test::Lines(r.out))
+        if (!line.empty() && line != "N/A")
+            seconds += std::stod(line);
+    return seconds;
+}
+
 // What a full decode prints at level "error" (empty when clean).
 // --- layout checker ------------------------------------------------------------
 
@@ -157,6 +170,8 @@ struct AviLayout {
     std::vector<Entry> index;
     uint32_t videoFrames = 0;
     uint32_t frameRate = 0;
+    uint32_t audioLength = 0; // the audio stream header's length (samples)
+    uint64_t audioBytes = 0;
     size_t padding = 0;
 };
 
@@ -263,7 +278,7 @@ inline AviLayout CheckAviLayout(const std::string& path)
         expect32(4376, 1);
         expect32(4380, u32(4424));
         expect32(4384, 0);
-        expect32(4388, 480256);
+        L.audioLength = u32(4388); // checked against the chunks below
         expect32(4392, 12288);
         expect32(4396, 0xFFFFFFFF);
         expect32(4400, 1);
@@ -318,7 +333,31 @@ inline AviLayout CheckAviLayout(const std::string& path)
         L.chunks.push_back({u32(pos), pos, len});
         if (u32(pos) == avi::kVideoChunk)
             ++L.videoFrames;
+        else
+            L.audioBytes += len;
         pos += 8 + len;
+    }
+    if (L.withAudio) {
+        // mu-law: a byte a sample per channel; AAC: 1,024 samples a raw block.
+        uint64_t samples = 0;
+        if (u32(4360) == avi::kG711Handler) {
+            samples = L.audioBytes / std::max<uint32_t>(1, u16(4432));
+        } else {
+            for (const auto& c : L.chunks) {
+                if (c.code != avi::kAudioChunk)
+                    continue;
+                const uint8_t* p = &b[c.pos + 8];
+                uint32_t blocks = 1;
+                for (uint32_t at : {0u, 4u})
+                    if (c.length >= at + 7 && p[at] == 0xFF && (p[at + 1] & 0xF6) == 0xF0) {
+                        blocks = (p[at + 6] & 3u) + 1;
+                        break;
+                    }
+                samples += 1024u * blocks;
+            }
+        }
+        if (L.audioLength != samples)
+            err("audio length " + std::to_string(L.audioLength) + " != " + std::to_string(samples) + " samples");
     }
     L.padding = end - pos;
     for (size_t i = pos; i < end; ++i)

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 using namespace avitest;
@@ -346,5 +347,70 @@ TEST(AviWriter, FfprobeReadsAndFfmpegDecodesWhatItWrites)
         ASSERT_EQ(keys.size(), 100u);
         for (size_t i = 0; i < keys.size(); ++i)
             EXPECT_EQ(keys[i], i % 25 == 0) << i;
+    }
+}
+
+TEST(AviWriter, AudioLengthIsTheSampleCountWritten)
+{
+    // The oracle for AAC: ffprobe's packet durations (1/rate) of the source.
+    const std::string aacPath = mp4test::Streams::Get().Aac(16000, 1);
+    ASSERT_FALSE(aacPath.empty());
+    const std::vector<Frame> aac = mp4test::SplitAdts(aacPath);
+    ASSERT_GT(aac.size(), 10u);
+    const auto aacSamples = uint64_t(std::llround(ProbeAudioSeconds(aacPath) * 16000));
+    ASSERT_GT(aacSamples, 0u);
+
+    std::vector<uint8_t> twoBlocks = aac[1].data; // ADTS announcing two raw blocks
+    twoBlocks[6] = uint8_t((twoBlocks[6] & ~3u) | 1u);
+    const std::vector<uint8_t> auHeader = {0x00, 0x10, 0x00, 0x18, 0x21, 0x10, 0x05}; // RFC 3640, no ADTS
+
+    auto bytes = [](size_t n, uint8_t v) { return std::vector<uint8_t>(n, v); };
+    struct Case {
+        const char* name;
+        const char* codec;
+        int rate;
+        int channels;
+        std::vector<std::vector<uint8_t>> frames;
+        uint32_t samples;
+    };
+    std::vector<Case> cases = {
+        {"mu-law mono", "G711", 8000, 1, {}, 37 * 320 + 5},
+        {"mu-law stereo", "G711", 8000, 2, {}, 10 * 320 / 2},
+        {"AAC from an encoder", "MPEG4-GENERIC", 16000, 1, {}, uint32_t(aacSamples)},
+        {"AAC, two raw blocks and one without ADTS", "AAC", 16000, 1, {twoBlocks, auHeader}, 2048 + 1024},
+        {"no audio came", "G711", 8000, 1, {}, 0},
+    };
+    for (int i = 0; i < 37; ++i)
+        cases[0].frames.push_back(bytes(320, uint8_t(i)));
+    cases[0].frames.push_back(bytes(5, 0x7F));
+    for (int i = 0; i < 10; ++i)
+        cases[1].frames.push_back(bytes(320, 0x7F));
+    for (const Frame& f : aac)
+        cases[2].frames.push_back(f.data);
+
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / (std::string(c.name) + ".avi");
+        CWriteAviFile w;
+        w.SetFileName(0, path.c_str());
+        const AviVideoDesc v = Video("H264");
+        const AviAudioDesc a = Audio(c.codec, c.rate, 16, c.channels);
+        w.SetMediaParam(1, 0, &a, &v);
+        ASSERT_EQ(w.Start(), 1);
+        EXPECT_EQ(At32(ReadFile(path), 4388), 480256u) << "unfinished files keep the template";
+        const std::vector<uint8_t> key = Nal(0x65, 64);
+        ASSERT_EQ(w.WriteVideoFrame(1, key.data(), int(key.size())), 0);
+        for (const auto& f : c.frames)
+            ASSERT_EQ(w.WriteAudioFrame(f.data(), int(f.size())), 0);
+        ASSERT_EQ(w.Stop(), 1);
+
+        EXPECT_EQ(At32(ReadFile(path), 4388), c.samples);
+        const AviLayout L = CheckAviLayout(path);
+        EXPECT_TRUE(L.errors.empty()) << Join(L.errors);
+        if (strcmp(c.codec, "G711") == 0 && c.samples > 0) {
+            // ffprobe reports the stream length as the audio's frame count.
+            EXPECT_EQ(Probe(path, "a:0", "stream=nb_frames")["nb_frames"], std::to_string(c.samples));
+        }
     }
 }

@@ -228,6 +228,37 @@ TEST_F(AviRecordTest, RecordsAFileTheRecordSearchFinds)
         EXPECT_TRUE(e.onUiThread);
 }
 
+TEST_F(AviRecordTest, AudioDurationIsWhatWasRecorded)
+{
+    // Each video frame comes with 40 ms of 8 kHz mu-law (320 bytes).
+    int32_t stream = 30;
+    for (size_t frames : {100u, 37u}) {
+        SCOPED_TRACE(frames);
+        TempDir folder;
+        Begin(++stream, true);
+        const int32_t id = ctrl.BeginRecordFile(stream, folder.path().c_str(), 0, 0, 0, 1);
+        ASSERT_GT(id, 0);
+        Feed(stream, 0, frames);
+        ASSERT_EQ(ctrl.StopRecordFile(id), 0);
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(folder.path()))
+            names.push_back(e.path().filename().string());
+        ASSERT_EQ(names.size(), 1u);
+        const std::string path = folder / names[0];
+
+        const std::vector<mp4test::Fields> streams = mp4test::ProbeStreams(path);
+        const mp4test::Fields* audio = mp4test::FindStream(streams, "audio");
+        ASSERT_NE(audio, nullptr);
+        ASSERT_EQ(audio->at("time_base"), "1/8000");
+        const double seconds = std::stod(audio->at("nb_frames")) / 8000;
+        EXPECT_DOUBLE_EQ(seconds, double(frames) * 0.04);
+        // ffprobe's own reading of the audio data ends where the header says.
+        EXPECT_NEAR(ProbeAudioSeconds(path), seconds, 1e-6);
+        const AviLayout L = CheckAviLayout(path);
+        EXPECT_TRUE(L.errors.empty()) << Join(L.errors);
+    }
+}
+
 TEST_F(AviRecordTest, NamesCarryTheStreamDigitAndTheAudioMark)
 {
     struct Case {

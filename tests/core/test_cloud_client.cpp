@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -27,7 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kTestTimeoutMs = 300;
+constexpr int kTestTimeoutMs = 1000; // short enough for the time-out cases, long for a busy machine
 
 // What the fake server does with one connection.
 struct Exchange {
@@ -40,11 +41,18 @@ struct Exchange {
     Kind kind = Reply;
     std::string reply;
     bool hold = false; // Reply: keep the connection open after the reply
+    std::size_t piece = 0; // Reply: send it in pieces of this many bytes ...
+    int gapMs = 0;         // ... this far apart
 };
 
 Exchange Reply(std::string bytes, bool hold = false)
 {
     return Exchange{Exchange::Reply, std::move(bytes), hold};
+}
+
+Exchange Paced(std::string bytes, std::size_t piece, int gapMs)
+{
+    return Exchange{Exchange::Reply, std::move(bytes), false, piece, gapMs};
 }
 
 std::string Http(const std::string& body, const std::string& headers = "")
@@ -162,10 +170,12 @@ private:
             if (step.kind == Exchange::Reply) {
                 const char* p = step.reply.data();
                 std::size_t left = step.reply.size();
-                while (left > 0) {
-                    ssize_t n = send(fd, p, left, MSG_NOSIGNAL);
+                while (left > 0 && !m_stop) {
+                    if (step.piece > 0 && p != step.reply.data())
+                        std::this_thread::sleep_for(std::chrono::milliseconds(step.gapMs));
+                    ssize_t n = send(fd, p, step.piece > 0 ? std::min(step.piece, left) : left, MSG_NOSIGNAL);
                     if (n <= 0)
-                        break;
+                        break; // also when the client has given up and closed
                     p += n;
                     left -= static_cast<std::size_t>(n);
                 }
@@ -489,6 +499,29 @@ TEST_F(CloudClientTest, ReplyEndingInXmlEndsTheReadAtOnce)
     EXPECT_EQ(Post("GET\r\n\r\n", body, &len), kCloudOk);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
     EXPECT_STREQ(body, "<xml>fast</xml>");
+}
+
+TEST_F(CloudClientTest, ReplyPacedSlowerThanTheDeadlineTimesOut)
+{
+    // A byte every 50 ms never lets a single wait run out; the whole reply
+    // would take about 20 s.
+    const std::string reply = Http("<xml>" + std::string(380, 'd') + "</xml>");
+    ASSERT_GT(reply.size(), 400u);
+    m_server.Script({Paced(reply, 1, 50)});
+    char body[1024];
+    int len = sizeof body;
+    auto start = Clock::now();
+    EXPECT_EQ(Post("x\r\n\r\n", body, &len), kCloudTimeout);
+    EXPECT_EQ(len, 0);
+    // The deadline is kCloudExchangeWaits waits; allow a busy machine plenty.
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(10 * kCloudExchangeWaits * kTestTimeoutMs));
+
+    // Pieces with short gaps that end well within the deadline still make a reply.
+    SetCloudTimeout(3000);
+    m_server.Script({Paced(Http("<xml>slow but whole</xml>"), 20, 100)});
+    len = sizeof body;
+    EXPECT_EQ(Post("x\r\n\r\n", body, &len), kCloudOk);
+    EXPECT_STREQ(body, "<xml>slow but whole</xml>");
 }
 
 TEST_F(CloudClientTest, BodyTooLargeLeavesTheCookieAlone)

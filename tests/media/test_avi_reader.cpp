@@ -537,3 +537,60 @@ TEST(AviReader, ReadsTheRecordControlsFiles)
     EXPECT_STREQ(back.codecName, "H264");
     EXPECT_EQ(back.configLength, vp.configLength);
 }
+
+TEST(AviReader, AudioOfARecordingLastsAsLongAsItsHeaderSays)
+{
+    // 4 s of video with 40 ms of 8 kHz mu-law after each frame.
+    const auto& video = H264Frames();
+    const auto& audio = MulawFrames();
+    ASSERT_EQ(video.size(), 100u);
+    ASSERT_GE(audio.size(), 100u);
+    TempDir dir;
+    VideoParam vp{};
+    strcpy(vp.codecName, "H264");
+    vp.width = 176;
+    vp.height = 144;
+    vp.frameRate = 25;
+    const std::vector<uint8_t> config = ParameterSets(video[0].data, false);
+    memcpy(vp.config, config.data(), config.size());
+    vp.configLength = int16_t(config.size());
+    AudioParam ap{};
+    strcpy(ap.codecName, "G711");
+    ap.sampleRate = 8000;
+    ap.bitsPerSample = 16;
+    ap.channels = 1;
+    AviRecordControl ctrl;
+    ctrl.BeginStream(6);
+    ctrl.SetVideoParam(6, reinterpret_cast<const uint8_t*>(&vp), sizeof(vp));
+    ctrl.SetAudioParam(6, reinterpret_cast<const uint8_t*>(&ap), sizeof(ap));
+    const int32_t id = ctrl.BeginRecordFile(6, dir.path().c_str(), 0, 0, 0, 1);
+    ASSERT_GT(id, 0);
+    for (size_t i = 0; i < video.size(); ++i) {
+        MediaFrameHeader h{};
+        h.keyFrame = video[i].key;
+        const auto* hb = reinterpret_cast<const uint8_t*>(&h);
+        ctrl.WriteVideo(6, video[i].data.data(), int32_t(video[i].data.size()), hb, 16);
+        ctrl.WriteAudio(6, audio[i].data.data(), int32_t(audio[i].data.size()), hb, 16);
+    }
+    ctrl.StopRecordFile(id);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        names.push_back(e.path().filename().string());
+    ASSERT_EQ(names.size(), 1u);
+    const std::string path = dir / names[0];
+
+    CReadAviFile r;
+    ASSERT_EQ(r.Open(path.c_str()), 1);
+    AudioParam back{};
+    ASSERT_EQ(r.GetMediaParam(nullptr, nullptr, &back), 0);
+    size_t bytes = 0;
+    for (const Chunk& c : ReadAll(r))
+        if (!c.video)
+            bytes += c.data.size();
+    const double readSeconds = double(bytes) / back.sampleRate; // mu-law: a byte a sample
+    EXPECT_DOUBLE_EQ(readSeconds, 4.0);
+    EXPECT_EQ(r.GetAllTime(), 4);
+    const uint32_t length = avi::Get32(&ReadFile(path)[4388]);
+    EXPECT_DOUBLE_EQ(double(length) / back.sampleRate, readSeconds);
+    EXPECT_EQ(Probe(path, "a:0", "stream=nb_frames")["nb_frames"], std::to_string(bytes));
+}
