@@ -13,15 +13,18 @@
 
 namespace {
 
+// Sinks of removed records, under g_csDevList.
+std::vector<CRtspEvents*> g_retiredSinks;
+
 void StopSinkRecording(DeviceInfo& d, CRtspEvents* sink, int which)
 {
     if (!sink || sink->GetStreamId() == 0 || !sink->IsRecording())
         return;
-    WriteLog(6, "CSettingDevInfoDlg::OnBnClickedBtnDevDel(): RtspEvent%d Stop Record, DevName=%s\n", which, d.DevName);
+    WriteLog(6, "CSettingDevInfoDlg::OnBnClickedBtnDevDel(): RtspEvent%d Stop Record, DevName=%s", which, d.DevName);
     sink->StopRecord();
     if (!sink->IsRenderMedia()) {
         WriteLog(6, "CSettingDevInfoDlg::OnBnClickedBtnDevDel(): RtspEvent%d Stop decoder delete stream id=%d, "
-                    "DevName=%s\n",
+                    "DevName=%s",
                  which, sink->GetStreamId(), d.DevName);
         sink->DeleteStream();
         sink->CloseAllDecoder();
@@ -69,14 +72,12 @@ std::list<DeviceInfo>::iterator RemoveDeviceRecord(std::list<DeviceInfo>::iterat
         g_pRtspPullCtrl->DelStream(d.P2pLoginId);
         d.P2pLoginId = 0;
     }
-    // The sinks belong to the record: once it is gone nothing else can reach them.
+    // Panes outside the main grids and queued recording work may still hold
+    // the sinks: they live on until the main window closes.
     for (CRtspEvents** sink : {&d.pRtspEvent1, &d.pRtspEvent2}) {
-        if (*sink) {
-            (*sink)->DeleteStream();
-            (*sink)->CloseAllDecoder();
-            delete *sink;
-            *sink = nullptr;
-        }
+        if (*sink)
+            g_retiredSinks.push_back(*sink);
+        *sink = nullptr;
     }
     return g_lstDevInfo.erase(it);
 }
@@ -105,13 +106,18 @@ void ReportRemovedDevices(const std::vector<RemovedDevice>& removed)
 
 void DeleteDeviceSinks()
 {
-    qelm::CsLock lock(g_csDevList);
-    for (DeviceInfo& d : g_lstDevInfo)
-        for (CRtspEvents** sink : {&d.pRtspEvent1, &d.pRtspEvent2}) {
-            if (*sink) {
-                (*sink)->DeleteStream();
-                delete *sink;
+    std::vector<CRtspEvents*> sinks;
+    {
+        qelm::CsLock lock(g_csDevList);
+        sinks.swap(g_retiredSinks);
+        for (DeviceInfo& d : g_lstDevInfo)
+            for (CRtspEvents** sink : {&d.pRtspEvent1, &d.pRtspEvent2}) {
+                if (*sink)
+                    sinks.push_back(*sink);
                 *sink = nullptr;
             }
-        }
+    }
+    // Outside the lock: a sink's destructor waits for work that may need it.
+    for (CRtspEvents* sink : sinks)
+        delete sink;
 }

@@ -18,9 +18,10 @@ struct RemovedDevice {
 
 // Stops and unregisters everything attached to the record at it (panes,
 // recording, maintenance row, device-control registration, map placement,
-// ONVIF alarm subscription, P2P log-in stream, plan memberships, its two
-// stream sinks) and erases it. Appends what the relay reports need to
-// removed. UI thread, inside g_csDevList. Returns the next record.
+// ONVIF alarm subscription, P2P log-in stream, plan memberships) and erases
+// it; its two stream sinks stay alive until DeleteDeviceSinks. Appends what
+// the relay reports need to removed. UI thread, inside g_csDevList. Returns
+// the next record.
 std::list<DeviceInfo>::iterator RemoveDeviceRecord(std::list<DeviceInfo>::iterator it,
                                                    std::vector<RemovedDevice>* removed);
 
@@ -28,5 +29,6 @@ std::list<DeviceInfo>::iterator RemoveDeviceRecord(std::list<DeviceInfo>::iterat
 // notice when an NVR row went, then one state report per other record.
 void ReportRemovedDevices(const std::vector<RemovedDevice>& removed);
 
-// Deletes every record's two stream sinks (the main window's close).
+// Deletes every record's two stream sinks and those of removed records (the
+// main window's close, after the recording threads stopped).
 void DeleteDeviceSinks();

@@ -4,6 +4,7 @@
 
 #include "core/cloud_client.h"
 #include "core/log.h"
+#include "core/recinfo.h"
 #include "core/userinfo.h"
 #include "media/aux_ptz_events.h"
 #include "media/control_wrappers.h"
@@ -111,6 +112,30 @@ DeviceInfo* ItemDevice(const QTreeWidgetItem* item)
     return nullptr;
 }
 
+DevGroupInfo* ItemGroup(const QTreeWidgetItem* item)
+{
+    if (ItemKind(item) != TreeData::Group)
+        return nullptr;
+    auto* p = static_cast<DevGroupInfo*>(ItemPtr(item));
+    qelm::CsLock lock(g_csDevList);
+    for (DevGroupInfo& g : g_lstDevGroupInfo)
+        if (&g == p)
+            return item->text(0) == QString::fromUtf8(g.GroupName) ? p : nullptr;
+    return nullptr;
+}
+
+RecScheme* ItemPlan(const QTreeWidgetItem* item)
+{
+    if (ItemKind(item) != TreeData::Plan)
+        return nullptr;
+    auto* p = static_cast<RecScheme*>(ItemPtr(item));
+    qelm::CsLock lock(g_csDevList);
+    for (RecScheme* plan : g_lstRecSchemeInfo)
+        if (plan && plan == p)
+            return item->text(0) == QString::fromUtf8(plan->SchemeName) ? p : nullptr;
+    return nullptr;
+}
+
 RelayDevItem* ItemRelay(const QTreeWidgetItem* item)
 {
     return ItemKind(item) == TreeData::Relay ? static_cast<RelayDevItem*>(ItemPtr(item)) : nullptr;
@@ -164,7 +189,7 @@ QTreeWidgetItem* CDevTree::InsertItem(QTreeWidget* tree, QTreeWidgetItem* parent
 
 int CDevTree::Init()
 {
-    WriteLog(6, "CDevTree::Init(): Begin initialize... ... \n");
+    WriteLog(6, "CDevTree::Init(): Begin initialize... ... ");
     StopP2PStatusThread();
     m_hNotifyWnd = DeviceServices()->MainWnd();
 
@@ -226,7 +251,7 @@ int CDevTree::Init()
                                                       d.LoginPsw)
                          : g_pAuxPtzCtrl->AddDevice(d.IPAddr, d.PtzPort, d.LoginName, d.LoginPsw);
         // The password stays out of the log and its network copy.
-        WriteLog(6, "CDevTree::Init():Add a device channel, DevName=%s, AuxPtzId=%ld, ip=%s, port=%d, name=%s\n",
+        WriteLog(6, "CDevTree::Init():Add a device channel, DevName=%s, AuxPtzId=%ld, ip=%s, port=%d, name=%s",
                  d.DevName, static_cast<long>(d.AuxPtzId), d.IPAddr, d.PtzPort, d.LoginName);
         if (d.DevType == 0) {
             qelm::CopyBounded(lastServer, sizeof lastServer, d.IPAddr);

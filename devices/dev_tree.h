@@ -44,6 +44,9 @@ void* ItemPtr(const QTreeWidgetItem* item);
 // The item's device record, only while it is still a record of g_lstDevInfo
 // (a stale item yields null). Takes g_csDevList.
 DeviceInfo* ItemDevice(const QTreeWidgetItem* item);
+// The same for group and plan items: null once the group or plan is gone.
+DevGroupInfo* ItemGroup(const QTreeWidgetItem* item);
+RecScheme* ItemPlan(const QTreeWidgetItem* item);
 RelayDevItem* ItemRelay(const QTreeWidgetItem* item);
 // The last n characters of text.
 std::string RightChars(const char* text, int n);

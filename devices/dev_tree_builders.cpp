@@ -65,7 +65,7 @@ void CDevTree::InitDevTree(QTreeWidget* tree, int showAll)
     qelm::CsLock lock(g_csDevList);
     if (g_lstDevInfo.empty() && g_lstDevGroupInfo.empty()) {
         WriteLog(6, "CDevTree::InitDevTree(): g_lstDevInfo.size() == 0 && g_lstDevGroupInfo.size() == 0, init dev "
-                    "tree refused.\n");
+                    "tree refused.");
         return;
     }
     const bool streams = StreamRowsShown();

@@ -44,7 +44,7 @@ protected:
         QTreeWidget::mousePressEvent(e);
         if (e->button() == Qt::LeftButton) {
             m_pressPos = pt;
-            m_pressItem = itemAt(pt);
+            m_pressItem = QPersistentModelIndex(indexAt(pt));
             m_owner->OnNMClickTree(pt);
         }
     }
@@ -55,18 +55,19 @@ protected:
             m_owner->OnDragMove(e->globalPosition().toPoint());
             return;
         }
-        if ((e->buttons() & Qt::LeftButton) && m_pressItem &&
+        if ((e->buttons() & Qt::LeftButton) && m_pressItem.isValid() &&
             (pt - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
-            QTreeWidgetItem* item = m_pressItem;
-            m_pressItem = nullptr;
-            m_owner->OnTvnBegindragTree(item);
+            QTreeWidgetItem* item = itemFromIndex(m_pressItem);
+            m_pressItem = QPersistentModelIndex();
+            if (item)
+                m_owner->OnTvnBegindragTree(item);
             return;
         }
         QTreeWidget::mouseMoveEvent(e);
     }
     void mouseReleaseEvent(QMouseEvent* e) override
     {
-        m_pressItem = nullptr;
+        m_pressItem = QPersistentModelIndex();
         if (m_owner->m_bDragging && e->button() == Qt::LeftButton) {
             m_owner->OnDrop(e->globalPosition().toPoint());
             return;
@@ -83,7 +84,9 @@ protected:
 private:
     CDeviceListDlg* m_owner;
     QPoint m_pressPos;
-    QTreeWidgetItem* m_pressItem = nullptr;
+    // A rebuild between the press and the move (a reload posted by a worker)
+    // deletes the items: the index then goes invalid, a raw pointer would dangle.
+    QPersistentModelIndex m_pressItem;
 };
 
 QLabel* g_pDragImage = nullptr;
@@ -484,8 +487,9 @@ void CDeviceListDlg::OnNMClickTree(QPoint pt)
         return;
     }
     if (m_bPlanTree) {
-        if (IsGroupItem(item) && ItemKind(item) == TreeData::Plan)
-            s->ShowRecScheme(static_cast<RecScheme*>(devtree::ItemPtr(item)));
+        if (IsGroupItem(item))
+            if (RecScheme* plan = devtree::ItemPlan(item))
+                s->ShowRecScheme(plan);
         return;
     }
     if (!item) {
@@ -497,8 +501,7 @@ void CDeviceListDlg::OnNMClickTree(QPoint pt)
     qelm::CsLock lock(g_csDevList);
     DeviceInfo* d = ItemDevice(item);
     if (IsGroupItem(item)) {
-        s->ShowDevGroupInfo(ItemKind(item) == TreeData::Group ? static_cast<DevGroupInfo*>(devtree::ItemPtr(item))
-                                                               : nullptr);
+        s->ShowDevGroupInfo(devtree::ItemGroup(item));
         s->OnDevTreeSelDevice(nullptr);
     } else if (item->childCount() > 0) {
         s->OnDevTreeSelDevice(d);

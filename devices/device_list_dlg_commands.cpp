@@ -275,7 +275,8 @@ void CDeviceListDlg::AutoPlayRelayGroup()
     if (s->IsTalkOn())
         s->ShowTalkOff();
     s->EmptyAllPanes();
-    const int grids = g_DispInfoSetting.MonitorMode ? std::min(s->GridCount(), 4) : 1;
+    // Every extension monitor's grid counts here, not only the first three.
+    const int grids = g_DispInfoSetting.MonitorMode ? s->GridCount() : 1;
     int limit = 0;
     for (int g = 0; g < grids; ++g)
         limit += s->GridPaneCount(g);
@@ -325,7 +326,8 @@ void CDeviceListDlg::AutoPlayLocalGroup()
             return;
         }
         std::vector<DeviceInfo*> records;
-        if ((d->DevType == 4 || d->DevType == 0) && child->childCount() > 0) {
+        if (d->DevType == 4 || d->DevType == 0) {
+            // A node plays its channel or stream rows, never its own row.
             for (int j = 0; j < child->childCount(); ++j)
                 if (DeviceInfo* r = devtree::ItemDevice(child->child(j)))
                     records.push_back(r);

@@ -7,6 +7,7 @@
 #include "core/config_store.h"
 #include "devices/dev_teardown.h"
 #include "devices/dev_tree.h"
+#include "media/control_wrappers.h"
 #include "tests/core/config_globals.h"
 
 #include <QCoreApplication>
@@ -43,6 +44,8 @@ inline std::string SourceDir()
 inline void ResetAll()
 {
     CDevTree::GetInstance()->StopP2PStatusThread();
+    if (g_pRtspPullCtrl)
+        g_pRtspPullCtrl->StopAll(); // the P2P log-in streams and their threads
     DeleteDeviceSinks();
     cfgtest::ResetConfigGlobals();
     g_lstRelayServer.clear();

@@ -229,6 +229,91 @@ TEST_F(RegistrationTest, CloudRefusalAndFailedQueries)
     EXPECT_EQ(devtest::FindDev("P2P002", "P2PNVR")->Online, 0);
 }
 
+TEST_F(RegistrationTest, ServerAddressesAndPlatformDevices)
+{
+    auto row = [](int type, const char* id, const char* name, const char* ip) {
+        DeviceInfo d{};
+        d.DevType = type;
+        std::strcpy(d.DevId, id);
+        std::strcpy(d.DevName, name);
+        std::strcpy(d.IPAddr, ip);
+        std::strcpy(d.LoginName, "admin");
+        std::strcpy(d.LoginPsw, "123456");
+        d.PtzPort = 5000;
+        return d;
+    };
+    g_lstDevInfo.clear();
+    g_lstDevInfo.push_back(row(0, "V1", "V1Stream1", "127.0.0.3"));
+    g_lstDevInfo.push_back(row(0, "V1", "V1Stream2", "127.0.0.3"));
+    g_lstDevInfo.push_back(row(0, "V2", "V2Stream1", "127.0.0.9"));
+    g_lstDevInfo.push_back(row(0, "V3", "V3Stream1", "127.0.0.3")); // after another address: registers again
+    DeviceInfo platform = row(1, "PLT1", "Cloud", "127.0.0.10");
+    platform.nPltDev = 1; // a platform device without P2P: logged in and registered
+    std::strcpy(platform.p2pSvr, "127.0.0.1");
+    std::strcpy(platform.p2pSvrList, "127.0.0.1:8000");
+    g_lstDevInfo.push_back(platform);
+    std::string journal = dir.filePath("journal.txt").toStdString();
+    {
+        qelmtest::ScopedEnv env("QELM2_JOURNAL", journal.c_str());
+        dt->Init();
+    }
+    const std::vector<std::string> expected = {
+        "CAuxPtzCtrl::AddDevice\t127.0.0.3\t5000\tadmin\t123456",
+        "CAuxPtzCtrl::AddDevice\t127.0.0.9\t5000\tadmin\t123456",
+        "CAuxPtzCtrl::AddDevice\t127.0.0.3\t5000\tadmin\t123456",
+        "StreamPullControl::AddStream\tp2p://PLT1@127.0.0.1/mpeg4cif#127.0.0.1:8000\\r\\nonlylogin=true\tadmin\t***",
+        "CAuxPtzCtrl::AddDevice\t127.0.0.10\t5000\tadmin\t123456",
+        "CAuxPtzCtrl::SetTimeSync\t",
+    };
+    std::vector<std::string> calls = JournalCalls(journal);
+    ASSERT_EQ(calls.size(), expected.size());
+    for (std::size_t i = 0; i < calls.size(); ++i)
+        EXPECT_EQ(calls[i].substr(0, expected[i].size()), expected[i]) << i;
+    EXPECT_EQ(devtest::FindDev("V1", "V1Stream2")->AuxPtzId, 0);
+    EXPECT_GT(devtest::FindDev("V3", "V3Stream1")->AuxPtzId, 0);
+    EXPECT_GT(devtest::FindDev("PLT1", "Cloud")->P2pLoginId, 0);
+    EXPECT_FALSE(dt->IsP2PStatusThreadRunning());
+}
+
+TEST_F(RegistrationTest, AReplyLongerThanTheBufferLeavesThatDevice)
+{
+    // 20,480 bytes of reply buffer: the first answer does not fit and is not
+    // read; the next device still gets the whole buffer.
+    const std::string big = "<xml><ls><devisonline>1</devisonline></ls><pad>" + std::string(21000, 'x') +
+                            "</pad></xml>";
+    const std::string small = "<xml><ls><devisonline>1</devisonline></ls><pad>" + std::string(20000, 'x') +
+                              "</pad></xml>";
+    cloud.Script({devtest::FakeCloud::Http(big), devtest::FakeCloud::Http(small)});
+    dt->Init();
+    ASSERT_TRUE(devtest::WaitFor([&] { return wnd.reloads == 1; }));
+    dt->StopP2PStatusThread();
+    EXPECT_EQ(cloud.Requests().size(), 2u);
+    qelm::CsLock lock(g_csDevList);
+    EXPECT_EQ(devtest::FindDev("P2P001", "P2PCam")->Online, 0);
+    EXPECT_EQ(devtest::FindDev("P2P002", "P2PNVR")->Online, 1);
+}
+
+TEST_F(RegistrationTest, TreesReadStatesWhileTheStatusThreadWritesThem)
+{
+    // The status thread writes Online back under g_csDevList while the UI
+    // thread builds and refreshes trees: the builders must read under it
+    // too (ThreadSanitizer tells when they do not).
+    dt->SetP2PDelay(0);
+    cloud.Script({devtest::FakeCloud::Http("<xml><ls><devisonline>1</devisonline></ls></xml>"),
+                  devtest::FakeCloud::Http("<xml><ls><devisonline>1</devisonline></ls></xml>")});
+    dt->Init();
+    QTreeWidget tree;
+    EXPECT_TRUE(devtest::WaitFor([&] {
+        dt->InitDevTree(&tree, 0);
+        dt->RefreshDevTreeState(&tree);
+        dt->InitOnlineOfflineTree(&tree, 0);
+        return wnd.reloads == 1;
+    }));
+    dt->StopP2PStatusThread();
+    dt->InitDevTree(&tree, 0);
+    EXPECT_EQ(devtree::GetItemImage(devtest::FindItem(&tree, "P2PCam")), 3);
+}
+
 TEST_F(RegistrationTest, CloudLoginModeOnlyCreatesSinksAndP2PLogins)
 {
     std::string journal = dir.filePath("journal.txt").toStdString();
@@ -271,6 +356,9 @@ TEST_F(RegistrationTest, LogLineLeavesThePasswordOut)
     EXPECT_NE(text.str().find("CDevTree::Init():Add a device channel, DevName=Cam2, AuxPtzId="), std::string::npos);
     EXPECT_NE(text.str().find("ip=127.0.0.1, port=5000, name=admin\n"), std::string::npos);
     EXPECT_EQ(text.str().find("123456"), std::string::npos);
+    // One line per message: the log ends each line itself.
+    EXPECT_NE(text.str().find("CDevTree::Init(): Begin initialize... ... \n[Qelm2]"), std::string::npos);
+    EXPECT_NE(text.str().find("ip=127.0.0.1, port=5000, name=admin\n[Qelm2]"), std::string::npos);
 }
 
 } // namespace

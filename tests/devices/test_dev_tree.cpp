@@ -130,41 +130,93 @@ const char kOnlineTvWall[] = R"(Device List [0]
       Channel-2 [2]
 )";
 
+// TV wall: decoders and stream rows both shown.
+const char kGroupTvWall[] = R"(Device List [0]
+  Default [1]
+    Cam2 [3]
+    NVR-A [12]
+      Channel-1 [3]
+      Channel-2 [2]
+      Channel-3 [3]
+    DVS001 [0]
+      Stream1 [3]
+      Stream2 [3]
+    Decoder1 [3]
+  Gate [1]
+    前门 [2]
+    Side [13]
+    P2PCam [2]
+    P2PNVR [0]
+      Channel-1 [2]
+      Channel-2 [2]
+  Store [1]
+)";
+
+// Configuration page, device or maintenance sub-page: decoders, no stream rows.
+const char kOnlineConfig[] = R"(Device List [0]
+  Online(4) [1]
+    Cam2 [3]
+    DVS001 [0]
+    Decoder1 [3]
+  Offline(5) [1]
+    NVR001 [12]
+      Channel-1 [3]
+      Channel-2 [2]
+      Channel-3 [3]
+    前门 [2]
+    Side [13]
+    P2PCam [2]
+    P2P002 [0]
+      Channel-1 [2]
+      Channel-2 [2]
+)";
+
+// Map page and the plans sub-page: neither.
+const char kOnlineMap[] = R"(Device List [0]
+  Online(4) [1]
+    Cam2 [3]
+    DVS001 [0]
+  Offline(5) [1]
+    NVR001 [12]
+      Channel-1 [3]
+      Channel-2 [2]
+      Channel-3 [3]
+    前门 [2]
+    Side [13]
+    P2PCam [2]
+    P2P002 [0]
+      Channel-1 [2]
+      Channel-2 [2]
+)";
+
 TEST_F(DevTreeTest, GroupAndOnlineViewsOnEachPage)
 {
     struct Case {
         int page, video, sub, showAll;
         const char* group;
-        const char* online; // null: not checked
+        const char* online;
     };
     const Case cases[] = {
-        {0, 1, 0, 0, kGroupLive, kOnlineLive},  // live view
-        {1, 1, 0, 0, kGroupLive, kOnlineLive},  // record search
-        {3, 0, 0, 0, kGroupConfig, nullptr},    // configuration, devices
-        {3, 0, 3, 0, kGroupConfig, nullptr},    // configuration, remote configuration
-        {3, 0, 2, 0, kGroupMap, nullptr},       // configuration, plans
-        {5, 0, 0, 0, kGroupMap, nullptr},       // map
-        {5, 0, 0, 1, kGroupConfig, nullptr},    // the TV-wall panel's show-all flag, stream rows still hidden
-        {4, 0, 0, 0, nullptr, kOnlineTvWall},   // TV wall
+        {0, 1, 0, 0, kGroupLive, kOnlineLive},       // live view
+        {1, 1, 0, 0, kGroupLive, kOnlineLive},       // record search
+        {2, 1, 0, 0, kGroupLive, kOnlineLive},       // alarm search
+        {3, 0, 0, 0, kGroupConfig, kOnlineConfig},   // configuration, devices
+        {3, 0, 3, 0, kGroupConfig, kOnlineMap},      // configuration, remote configuration
+        {3, 0, 4, 0, kGroupConfig, kOnlineConfig},   // configuration, maintenance
+        {3, 0, 2, 0, kGroupMap, kOnlineMap},         // configuration, plans
+        {5, 0, 0, 0, kGroupMap, kOnlineMap},         // map
+        {5, 0, 0, 1, kGroupConfig, kOnlineConfig},   // the TV-wall panel's show-all flag, stream rows still hidden
+        {4, 0, 0, 0, kGroupTvWall, kOnlineTvWall},   // TV wall
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "page " << c.page << " sub " << c.sub << " all " << c.showAll);
         Page(c.page, c.video, c.sub);
-        if (c.group) {
-            dt->InitDevTree(&tree, c.showAll);
-            EXPECT_EQ(devtest::DumpTree(&tree), c.group);
-            EXPECT_EQ(tree.currentItem(), tree.topLevelItem(0));
-        }
-        if (c.online) {
-            dt->InitOnlineOfflineTree(&tree, c.showAll);
-            EXPECT_EQ(devtest::DumpTree(&tree), c.online);
-        }
+        dt->InitDevTree(&tree, c.showAll);
+        EXPECT_EQ(devtest::DumpTree(&tree), c.group);
+        EXPECT_EQ(tree.currentItem(), tree.topLevelItem(0));
+        dt->InitOnlineOfflineTree(&tree, c.showAll);
+        EXPECT_EQ(devtest::DumpTree(&tree), c.online);
     }
-    // The configuration page's remote-configuration sub-page shows decoders
-    // only in the group view.
-    Page(3, 0, 3);
-    dt->InitOnlineOfflineTree(&tree, 0);
-    EXPECT_EQ(devtest::FindItem(&tree, "Decoder1"), nullptr);
 }
 
 TEST_F(DevTreeTest, EmptyListsLeaveOnlyTheRoots)

@@ -8,6 +8,7 @@
 #include "core/userinfo.h"
 #include "devices/dlg_modify_name.h"
 #include "media/control_wrappers.h"
+#include "media/rtsp_events.h"
 #include "platform/msgbox.h"
 #include "res/strings.h"
 
@@ -192,6 +193,9 @@ TEST_F(DeleteAllTest, BusyGroupAsksFirstAndNoKeepsEverything)
 
 TEST_F(DeleteAllTest, YesRemovesEveryDeviceButRelayRows)
 {
+    // A pane outside the main grids (the alarm-linkage pane) keeps a copy of
+    // the record, sink pointers included.
+    const DeviceInfo paneCopy = *devtest::FindDev("C2", "Cam2");
     QTemporaryDir dir;
     std::string journal = dir.filePath("journal.txt").toStdString();
     AnswerBox(IDYES);
@@ -226,6 +230,9 @@ TEST_F(DeleteAllTest, YesRemovesEveryDeviceButRelayRows)
     EXPECT_EQ(host->MsgText(), "Remove device success!");
     EXPECT_EQ(FindItem(Panel()->Tree(), "Cam2"), nullptr); // the trees were rebuilt
     EXPECT_NE(FindItem(Panel()->Tree(), "G"), nullptr);     // the group stays
+    // Sinks live until the main window closes, whatever became of the record.
+    EXPECT_EQ(paneCopy.pRtspEvent1->GetStreamId(), 0);
+    EXPECT_EQ(paneCopy.pRtspEvent2->GetStreamId(), 0);
 }
 
 // Runs the rename dialog: types name and presses OK (or Cancel).
@@ -346,6 +353,27 @@ TEST_F(CommandTest, LocalGroupPlayFillsTheGridAndPassesOverTheRest)
     ASSERT_EQ(played.size(), 16u);
     EXPECT_EQ(played.front(), "AddWatch 0 0 Cam0");
     EXPECT_EQ(played.back(), "AddWatch 0 15 Cam15");
+}
+
+TEST_F(CommandTest, LocalGroupPlayPlaysTheRowsUnderNodes)
+{
+    Add(Dev("G", "N1", "NVR", 4, 0)); // no channel rows in this group: nothing to play
+    Add(Dev("G", "V", "V-Stream1", 0));
+    Add(Dev("G", "V", "V-Stream2", 0));
+    DeviceInfo cam = Dev("G", "C", "Cam");
+    std::strcpy(cam.DefRes, "cif");
+    Add(cam);
+    g_bVideoTab = 1;
+    Panel()->RefreshDevTree();
+    ASSERT_TRUE(Panel()->SelectGroup("G"));
+    Panel()->OnAutoPlayGroup();
+    std::vector<std::string> played;
+    for (const std::string& c : host->calls)
+        if (c.rfind("AddWatch", 0) == 0)
+            played.push_back(c);
+    EXPECT_EQ(played, (std::vector<std::string>{"AddWatch 0 0 V-Stream1", "AddWatch 0 1 V-Stream2",
+                                                "AddWatch 0 2 Cam"}));
+    EXPECT_STREQ(devtest::FindDev("C", "Cam")->Resolution, "cif");
 }
 
 } // namespace

@@ -3,12 +3,14 @@
 // right-click menus and relay requests.
 #include "panel_host.h"
 
+#include "core/recinfo.h"
 #include "core/userinfo.h"
 #include "res/strings.h"
 
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 
 #include <cstring>
 
@@ -38,9 +40,12 @@ protected:
 
 TEST_F(PanelTest, LayoutAtTwoScreenSizes)
 {
-    // The panel's height follows the main window's: 1080- and 768-line screens.
-    for (int h : {930, 620}) {
+    // The panel runs the full height of the main window on 1080- and
+    // 768-line screens.
+    for (QSize size : {QSize(1920, 1080), QSize(1024, 768)}) {
+        const int h = size.height();
         SCOPED_TRACE(h);
+        host->resize(size);
         host->panel->MoveWindow(0, 0, 219, h);
         CDeviceListDlg* p = host->panel;
         EXPECT_EQ(p->Button(CDeviceListDlg::IDC_BTN_ORIG_GROUP)->geometry(), QRect(1, h - 23, 108, 23));
@@ -49,8 +54,12 @@ TEST_F(PanelTest, LayoutAtTwoScreenSizes)
         EXPECT_EQ(p->Button(CDeviceListDlg::IDC_BTN_FIND)->geometry(), QRect(219 - 22, 1, 22, 22));
         EXPECT_EQ(p->Tree()->geometry(), QRect(1, 24, 217, h - 49));
         EXPECT_FALSE(p->Button(CDeviceListDlg::IDC_BTN_MAP_LIST)->isVisible());
-        if (const char* dir = std::getenv("QELM2_TEST_SHOTS"))
-            p->grab().save(QString("%1/device_list_%2.png").arg(dir).arg(h));
+        if (const char* dir = std::getenv("QELM2_TEST_SHOTS")) {
+            p->grab().save(QString("%1/device_list_%2x%3.png").arg(dir).arg(size.width()).arg(h));
+            p->OnBnClickedBtnOnlineGroup();
+            p->grab().save(QString("%1/device_list_online_%2x%3.png").arg(dir).arg(size.width()).arg(h));
+            p->OnBnClickedBtnOrigGroup();
+        }
     }
     EXPECT_EQ(host->panel->Button(CDeviceListDlg::IDC_BTN_FIND)->toolTip(), QString("Search Device"));
     EXPECT_EQ(host->panel->Button(CDeviceListDlg::IDC_BTN_ORIG_GROUP)->text(), QString("Original"));
@@ -180,6 +189,46 @@ TEST_F(PanelTest, DragAndDropOnAPaneAndOnEmptySpace)
     EXPECT_TRUE(host->Actions().empty());
 }
 
+TEST_F(PanelTest, ARebuildBetweenPressAndMoveStartsNoDrag)
+{
+    // A reload posted by a worker can rebuild the tree while the button is
+    // down: the pressed item is gone, and no drag may start from it.
+    QPoint at = host->Center(FindItem(Tree(), "Cam2"));
+    QTest::mousePress(host->Viewport(), Qt::LeftButton, {}, at);
+    host->panel->RefreshDevTree();
+    QPoint step = at + QPoint(20, 0);
+    QMouseEvent move(QEvent::MouseMove, step, host->Viewport()->mapToGlobal(step), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(host->Viewport(), &move);
+    EXPECT_EQ(host->panel->m_bDragging, 0);
+    QTest::mouseRelease(host->Viewport(), Qt::LeftButton, {}, step);
+    EXPECT_TRUE(host->Actions().empty());
+}
+
+TEST_F(PanelTest, ItemsOfRemovedGroupsAndPlansReachNothing)
+{
+    // The pages remove groups and plans and rebuild afterwards; a click in
+    // between must not hand the main window a deleted record.
+    QTreeWidgetItem* store = FindItem(Tree(), "Store");
+    g_lstDevGroupInfo.remove_if([](const DevGroupInfo& g) { return std::strcmp(g.GroupName, "Store") == 0; });
+    host->calls.clear();
+    host->Click(store);
+    EXPECT_EQ(host->calls, (std::vector<std::string>{"ShowDevGroupInfo none", "OnDevTreeSelDevice none"}));
+
+    auto* plan = new RecScheme;
+    std::strcpy(plan->SchemeName, "Night");
+    g_lstRecSchemeInfo.push_back(plan);
+    host->panel->ShowRecordStrategyTree();
+    QTreeWidgetItem* item = FindItem(Tree(), "Night");
+    host->Click(item);
+    EXPECT_TRUE(host->Called("ShowRecScheme"));
+    g_lstRecSchemeInfo.clear();
+    delete plan;
+    host->calls.clear();
+    host->Click(item);
+    EXPECT_TRUE(host->Actions().empty());
+}
+
 TEST_F(PanelTest, MapListShowsTheFirstMapAndClicksShowMaps)
 {
     host->maps = {{"Site", ""}, {"Floor1", "Site"}};
@@ -255,6 +304,30 @@ TEST_F(RelayPanelTest, RelayGroupPlayRequestsOnlineEntries)
     host->panel->CurrentMenu()->actions().front()->trigger();
     EXPECT_EQ(host->Actions(), (std::vector<std::string>{"EmptyAllPanes", "TS_InviteDeviceVideo 9 00:11:10.0.0.4 0 0",
                                                          "TS_InviteDeviceVideo 9 00:11:10.0.0.5 0 12"}));
+}
+
+TEST_F(RelayPanelTest, RelayGroupPlayCountsEveryExtensionGrid)
+{
+    // Five grids of one pane each take five channels; the sixth waits.
+    items.clear();
+    for (int i = 1; i <= 6; ++i) {
+        RelayDevItem e;
+        e.Type = 1;
+        std::snprintf(e.Ip, sizeof e.Ip, "10.0.1.%d", i);
+        std::snprintf(e.DevName, sizeof e.DevName, "Cam%d", i);
+        std::strcpy(e.Mac, "00:11");
+        e.State = 1;
+        items.push_back(e);
+    }
+    host->panel->RefreshDevTree();
+    g_DispInfoSetting.MonitorMode = 1;
+    host->grids = 5;
+    host->gridPanes = 1;
+    host->Click(FindItem(Tree(), "Relay1"), Qt::RightButton);
+    ASSERT_NE(host->panel->CurrentMenu(), nullptr);
+    host->panel->CurrentMenu()->actions().front()->trigger();
+    EXPECT_EQ(host->invites, 5);
+    EXPECT_FALSE(host->Called("TS_InviteDeviceVideo 9 00:11:10.0.1.6 0 0"));
 }
 
 TEST_F(RelayPanelTest, RightClickMenusByPageAndItem)
