@@ -3,6 +3,7 @@
 #include "controls/camera_search.h"
 #include "controls/control_registry.h"
 #include "controls/device_sim.h"
+#include "controls/media_limits.h"
 #include "controls/stream_player.h"
 #include "controls/stream_pull.h"
 
@@ -10,6 +11,7 @@ namespace qelm {
 
 void RegisterStandInFactories()
 {
+    LimitMediaAllocations();   // before any control can take media from outside
     RegisterControlFactory<StreamPullControl>(kClsidRtspPull, [] { return std::make_shared<StreamPullControl>(); });
     RegisterControlFactory<DeviceControl>(kClsidAuxPtz, [] { return std::make_shared<DeviceControl>(); });
     RegisterControlFactory<AviRecordControl>(kClsidAviRecord, [] { return std::make_shared<AviRecordControl>(); });

@@ -4,6 +4,8 @@
 #include "controls/stream_pull.h"
 
 #include "controls/journal.h"
+#include "controls/media_limits.h"
+#include "controls/stream_shaper.h"
 #include "platform/logsink.h"
 #include "platform/netguard.h"
 
@@ -28,7 +30,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kRetryMs = 1000;           // pause between connection attempts
-constexpr size_t kMaxAccessUnit = 4 << 20;   // a larger unit is handed on as it is
 constexpr auto kIoTimeout = std::chrono::seconds(5);  // no data for this long = lost
 
 std::mutex g_schemeLock;
@@ -89,50 +90,6 @@ struct Frame {
     MediaFrameHeader hdr;
 };
 
-// The NAL units of an Annex-B block (payloads without start codes).
-std::vector<std::pair<const uint8_t*, size_t>> SplitAnnexB(const uint8_t* d, size_t n)
-{
-    std::vector<std::pair<const uint8_t*, size_t>> out;
-    size_t i = 0;
-    auto findStart = [&](size_t from, size_t* scLen) -> size_t {
-        for (size_t k = from; k + 3 <= n; ++k) {
-            if (d[k] == 0 && d[k + 1] == 0) {
-                if (d[k + 2] == 1) {
-                    *scLen = 3;
-                    return k;
-                }
-                if (k + 4 <= n && d[k + 2] == 0 && d[k + 3] == 1) {
-                    *scLen = 4;
-                    return k;
-                }
-            }
-        }
-        return n;
-    };
-    size_t sc = 0;
-    i = findStart(0, &sc);
-    if (i == n) {   // no start code: take the block as one unit
-        if (n)
-            out.emplace_back(d, n);
-        return out;
-    }
-    while (i < n) {
-        size_t begin = i + sc;
-        size_t nextSc = 0;
-        size_t next = findStart(begin, &nextSc);
-        size_t end = next;
-        while (end > begin && d[end - 1] == 0 && next != n)   // trailing zeros belong to the next start code
-            --end;
-        if (end > begin)
-            out.emplace_back(d + begin, end - begin);
-        i = next;
-        sc = nextSc;
-    }
-    return out;
-}
-
-const int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
-
 } // namespace
 
 struct StreamPullControl::Shared {
@@ -185,8 +142,12 @@ struct StreamPullControl::Stream : StreamPullFeed {
     std::mutex waitLock;
     std::condition_variable waitCv;
 
+    struct Queue {
+        std::deque<Frame> frames;
+        size_t bytes = 0;
+    };
     std::mutex qLock;
-    std::deque<Frame> video, audio;
+    Queue video, audio;
     uint64_t dropped = 0;
 
     // Touched by the worker only.
@@ -239,25 +200,35 @@ struct StreamPullControl::Stream : StreamPullFeed {
         Shared::Post(shared, [sid, p](IStreamPullEvents* s) { s->MediaRecv(sid, kMediaTypeParams, &p, 0); });
     }
 
-    void Push(std::deque<Frame>& q, size_t cap, const uint8_t* data, size_t len, const MediaFrameHeader& hdr)
+    void Push(Queue& q, size_t maxFrames, size_t maxBytes, const uint8_t* data, size_t len,
+              const MediaFrameHeader& hdr)
     {
-        if (!data || !len || len > 0x7fffffff)
+        if (!data || !len)
             return;
+        if (len > maxBytes) {
+            qelm::PlatformLog(3, "StreamPullControl: stream %d frame of %zu bytes dropped, over the queue's %zu\n", id,
+                              len, maxBytes);
+            std::lock_guard<std::mutex> g(qLock);
+            ++dropped;
+            return;
+        }
         Frame f{std::vector<uint8_t>(data, data + len), hdr};
         std::lock_guard<std::mutex> g(qLock);
-        if (q.size() >= cap) {   // nobody reads: keep the newest
-            q.pop_front();
+        while (!q.frames.empty() && (q.frames.size() >= maxFrames || q.bytes + len > maxBytes)) {
+            q.bytes -= q.frames.front().data.size();   // nobody reads: keep the newest
+            q.frames.pop_front();
             ++dropped;
         }
-        q.push_back(std::move(f));
+        q.bytes += len;
+        q.frames.push_back(std::move(f));
     }
     void PushVideo(const uint8_t* data, size_t len, const MediaFrameHeader& hdr) override
     {
-        Push(video, kMaxVideoFrames, data, len, hdr);
+        Push(video, kMaxVideoFrames, kMaxVideoBytes, data, len, hdr);
     }
     void PushAudio(const uint8_t* data, size_t len, const MediaFrameHeader& hdr) override
     {
-        Push(audio, kMaxAudioFrames, data, len, hdr);
+        Push(audio, kMaxAudioFrames, kMaxAudioBytes, data, len, hdr);
     }
 };
 
@@ -270,105 +241,13 @@ struct Interrupt {
     Clock::time_point deadline;
 };
 
+static_assert(qelm::AccessUnitAssembler::kNoTimeStamp == AV_NOPTS_VALUE);
+
 int InterruptCb(void* p)
 {
     auto* i = static_cast<Interrupt*>(p);
     return i->stream->stop.load() || Clock::now() > i->deadline;
 }
-
-// Turns the demuxer's video packets into Annex-B access units with 4-byte
-// start codes, without delimiters, parameter sets in front of key frames.
-class VideoShaper {
-public:
-    explicit VideoShaper(AVCodecID codec) : m_hevc(codec == AV_CODEC_ID_HEVC), m_nal(codec == AV_CODEC_ID_H264 || m_hevc) {}
-
-    void SetExtradata(const uint8_t* d, int n)
-    {
-        if (!m_nal || !d || n <= 0 || d[0] == 1)   // avcC/hvcC: wait for in-band sets
-            return;
-        for (auto& [p, len] : SplitAnnexB(d, static_cast<size_t>(n)))
-            Remember(p, len);
-    }
-
-    // The parameter-set block for VideoParam (0 bytes when it cannot fit).
-    size_t Config(uint8_t* out, size_t cap) const
-    {
-        size_t n = 0;
-        for (const auto* set : {&m_vps, &m_sps, &m_pps}) {
-            if (set->empty())
-                continue;
-            if (n + 4 + set->size() > cap)
-                return 0;
-            static const uint8_t sc[4] = {0, 0, 0, 1};
-            memcpy(out + n, sc, 4);
-            memcpy(out + n + 4, set->data(), set->size());
-            n += 4 + set->size();
-        }
-        return n;
-    }
-
-    // Shapes one packet into out; returns true for a key frame.
-    bool Shape(const uint8_t* d, size_t n, std::vector<uint8_t>& out, bool* setsChanged)
-    {
-        out.clear();
-        *setsChanged = false;
-        if (!m_nal) {
-            out.assign(d, d + n);
-            return false;
-        }
-        bool key = false, hasSps = false;
-        auto units = SplitAnnexB(d, n);
-        for (auto& [p, len] : units) {
-            int t = Type(p);
-            if (IsSps(t))
-                hasSps = true;
-            if (IsKey(t))
-                key = true;
-            if (IsParamSet(t))
-                *setsChanged |= Remember(p, len);
-        }
-        if (key && !hasSps)
-            for (const auto* set : {&m_vps, &m_sps, &m_pps})
-                if (!set->empty())
-                    Append(out, set->data(), set->size());
-        for (auto& [p, len] : units)
-            if (!IsAud(Type(p)))
-                Append(out, p, len);
-        return key;
-    }
-
-private:
-    int Type(const uint8_t* p) const { return m_hevc ? (p[0] >> 1) & 0x3f : p[0] & 0x1f; }
-    bool IsAud(int t) const { return m_hevc ? t == 35 : t == 9; }
-    bool IsSps(int t) const { return m_hevc ? t == 33 : t == 7; }
-    bool IsKey(int t) const { return m_hevc ? (t >= 16 && t <= 21) : t == 5; }
-    bool IsParamSet(int t) const { return m_hevc ? (t >= 32 && t <= 34) : (t == 7 || t == 8); }
-
-    bool Remember(const uint8_t* p, size_t len)
-    {
-        int t = Type(p);
-        std::vector<uint8_t>* set = nullptr;
-        if (m_hevc)
-            set = t == 32 ? &m_vps : t == 33 ? &m_sps : t == 34 ? &m_pps : nullptr;
-        else
-            set = t == 7 ? &m_sps : t == 8 ? &m_pps : nullptr;
-        if (!set || (set->size() == len && memcmp(set->data(), p, len) == 0))
-            return false;
-        set->assign(p, p + len);
-        return true;
-    }
-
-    static void Append(std::vector<uint8_t>& out, const uint8_t* p, size_t len)
-    {
-        static const uint8_t sc[4] = {0, 0, 0, 1};
-        out.insert(out.end(), sc, sc + 4);
-        out.insert(out.end(), p, p + len);
-    }
-
-    bool m_hevc;
-    bool m_nal;
-    std::vector<uint8_t> m_vps, m_sps, m_pps;
-};
 
 double ToMs(int64_t ts, AVRational tb)
 {
@@ -397,6 +276,8 @@ bool PullOnce(Stream& s, const std::string& url)
     AVDictionary* opts = nullptr;
     av_dict_set(&opts, "rtsp_transport", s.tcp ? "tcp" : "udp", 0);
     av_dict_set(&opts, "timeout", "5000000", 0);
+    av_dict_set(&opts, "allowed_media_types", "video+audio", 0);   // no data or text sections
+    av_dict_set_int(&opts, "max_streams", StreamPullControl::kMaxMediaStreams, 0);
     int r = avformat_open_input(&fc, url.c_str(), nullptr, &opts);
     av_dict_free(&opts);
     if (r < 0) {
@@ -431,7 +312,12 @@ bool PullOnce(Stream& s, const std::string& url)
 
     StreamMediaParam mp{};
     memcpy(mp.marker, kStreamMediaMarker, sizeof kStreamMediaMarker);
-    VideoShaper shaper(vi >= 0 ? fc->streams[vi]->codecpar->codec_id : AV_CODEC_ID_NONE);
+    const AVCodecID vcodec = vi >= 0 ? fc->streams[vi]->codecpar->codec_id : AV_CODEC_ID_NONE;
+    const AVRational vtb = vi >= 0 ? fc->streams[vi]->time_base : AVRational{1, 1000};
+    qelm::AccessUnitAssembler assembler(vcodec == AV_CODEC_ID_H264   ? qelm::PullVideoCodec::kH264
+                                        : vcodec == AV_CODEC_ID_HEVC ? qelm::PullVideoCodec::kH265
+                                                                     : qelm::PullVideoCodec::kOther,
+                                        vtb.num, vtb.den);
     auto fillVideo = [&] {
         if (vi < 0)
             return;
@@ -453,12 +339,14 @@ bool PullOnce(Stream& s, const std::string& url)
                 mp.video.configLength = static_cast<int16_t>(n);
             }
         } else {
-            mp.video.configLength = static_cast<int16_t>(shaper.Config(mp.video.config, sizeof mp.video.config));
+            mp.video.configLength =
+                static_cast<int16_t>(assembler.Shaper().Config(mp.video.config, sizeof mp.video.config));
         }
     };
-    uint8_t adts[7] = {};
-    if (vi >= 0)
-        shaper.SetExtradata(fc->streams[vi]->codecpar->extradata, fc->streams[vi]->codecpar->extradata_size);
+    qelm::AdtsFramer adts;
+    if (vi >= 0 && fc->streams[vi]->codecpar->extradata_size > 0)
+        assembler.Shaper().SetExtradata(fc->streams[vi]->codecpar->extradata,
+                                        static_cast<size_t>(fc->streams[vi]->codecpar->extradata_size));
     fillVideo();
     if (ai >= 0) {
         const AVCodecParameters* cp = fc->streams[ai]->codecpar;
@@ -468,48 +356,37 @@ bool PullOnce(Stream& s, const std::string& url)
         mp.audio.sampleRate = cp->sample_rate;
         mp.audio.bitsPerSample = 16;
         mp.audio.channels = cp->ch_layout.nb_channels;
-        if (aac) {
-            int objectType = cp->extradata_size > 0 ? (cp->extradata[0] >> 3) : 2;
-            if (objectType < 1 || objectType > 4)
-                objectType = 2;
-            int rateIndex = 4;
-            for (int k = 0; k < 13; ++k)
-                if (kAacRates[k] == cp->sample_rate)
-                    rateIndex = k;
-            int ch = std::clamp(cp->ch_layout.nb_channels, 1, 7);
-            adts[0] = 0xFF;
-            adts[1] = 0xF1;
-            adts[2] = static_cast<uint8_t>(((objectType - 1) << 6) | (rateIndex << 2) | (ch >> 2));
-            adts[3] = static_cast<uint8_t>((ch & 3) << 6);
-        }
+        if (aac)
+            adts.Configure(cp->extradata_size > 0 ? (cp->extradata[0] >> 3) : 2, cp->sample_rate,
+                           cp->ch_layout.nb_channels);
     }
 
     s.Status(StreamPullControl::kStatusConnected, "connected");
     s.Params(mp);
 
-    AVPacket* pkt = av_packet_alloc();
-    std::vector<uint8_t> out, au;
-    double lastVideoTs = 0, lastAudioTs = 0;
-    int64_t auTs = AV_NOPTS_VALUE;
-    bool auKeyFlag = false;
-    const AVCodecID vcodec = vi >= 0 ? fc->streams[vi]->codecpar->codec_id : AV_CODEC_ID_NONE;
-    const bool nalCodec = vcodec == AV_CODEC_ID_H264 || vcodec == AV_CODEC_ID_HEVC;
-    auto flushVideo = [&] {
-        bool changed = false;
-        bool key = shaper.Shape(au.data(), au.size(), out, &changed);
-        if (changed) {
-            fillVideo();
-            s.Params(mp);
+    // Shaped video units go to the queue; new parameter sets refresh the block.
+    struct VideoOut : qelm::AccessUnitAssembler::Output {
+        Stream& s;
+        std::function<void()> refresh;
+        VideoOut(Stream& s_, std::function<void()> r) : s(s_), refresh(std::move(r)) {}
+        void Unit(const uint8_t* data, size_t size, const MediaFrameHeader& hdr, bool setsChanged) override
+        {
+            if (setsChanged)
+                refresh();
+            s.PushVideo(data, size, hdr);
         }
-        MediaFrameHeader h{};
-        h.keyFrame = (key || (!nalCodec && auKeyFlag)) ? 1 : 0;
-        h.timeStamp = auTs != AV_NOPTS_VALUE ? ToMs(auTs, fc->streams[vi]->time_base) : lastVideoTs;
-        lastVideoTs = h.timeStamp;
-        if (!out.empty())
-            s.PushVideo(out.data(), out.size(), h);
-        au.clear();
-        auKeyFlag = false;
-    };
+        void Oversized(size_t bytes) override
+        {
+            qelm::PlatformLog(3, "StreamPullControl: stream %d access unit of over %zu bytes dropped\n", s.id, bytes);
+        }
+    } videoOut(s, [&] {
+        fillVideo();
+        s.Params(mp);
+    });
+
+    AVPacket* pkt = av_packet_alloc();
+    std::vector<uint8_t> out;
+    double lastAudioTs = 0;
     while (pkt && !s.stop) {
         intr.deadline = Clock::now() + kIoTimeout;
         if (av_read_frame(fc, pkt) < 0)
@@ -517,32 +394,16 @@ bool PullOnce(Stream& s, const std::string& url)
         const AVStream* st = fc->streams[pkt->stream_index];
         int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         if (pkt->stream_index == vi && pkt->size > 0) {
-            // The depacketizer gives one NAL unit (or a few) per packet: collect
-            // the units of one time stamp into one access unit.
-            if (!au.empty() && ts != AV_NOPTS_VALUE && ts != auTs)
-                flushVideo();
-            if (ts != AV_NOPTS_VALUE)
-                auTs = ts;
-            auKeyFlag |= (pkt->flags & AV_PKT_FLAG_KEY) != 0;
-            au.insert(au.end(), pkt->data, pkt->data + pkt->size);
-            if (!nalCodec || au.size() > kMaxAccessUnit)
-                flushVideo();
+            assembler.Add(pkt->data, static_cast<size_t>(pkt->size), ts, (pkt->flags & AV_PKT_FLAG_KEY) != 0,
+                          videoOut);
         } else if (pkt->stream_index == ai && pkt->size > 0) {
             MediaFrameHeader h{};
             h.keyFrame = (pkt->flags & AV_PKT_FLAG_KEY) ? 1 : 0;
             h.timeStamp = ts != AV_NOPTS_VALUE ? ToMs(ts, st->time_base) : lastAudioTs;
             lastAudioTs = h.timeStamp;
-            if (adts[0]) {   // raw AAC: give it an ADTS header so it stands alone
-                size_t len = static_cast<size_t>(pkt->size) + 7;
-                if (len < 0x2000) {
-                    out.assign(adts, adts + 7);
-                    out[3] = static_cast<uint8_t>((out[3] & 0xC0) | ((len >> 11) & 3));
-                    out[4] = static_cast<uint8_t>((len >> 3) & 0xFF);
-                    out[5] = static_cast<uint8_t>(((len & 7) << 5) | 0x1F);
-                    out[6] = 0xFC;
-                    out.insert(out.end(), pkt->data, pkt->data + pkt->size);
+            if (adts.Enabled()) {   // raw AAC: give it an ADTS header so it stands alone
+                if (adts.Frame(pkt->data, static_cast<size_t>(pkt->size), out))
                     s.PushAudio(out.data(), out.size(), h);
-                }
             } else {
                 s.PushAudio(pkt->data, static_cast<size_t>(pkt->size), h);
             }
@@ -591,7 +452,10 @@ void RunStream(const std::shared_ptr<Stream>& sp)
 
 } // namespace
 
-StreamPullControl::StreamPullControl() : m_shared(std::make_shared<Shared>()) {}
+StreamPullControl::StreamPullControl() : m_shared(std::make_shared<Shared>())
+{
+    qelm::LimitMediaAllocations();
+}
 
 StreamPullControl::~StreamPullControl()
 {
@@ -736,10 +600,11 @@ int32_t StreamPullControl::ReadFrame(bool video, int32_t streamId, uint8_t* buff
     {
         std::lock_guard<std::mutex> g(s->qLock);
         auto& q = video ? s->video : s->audio;
-        if (q.empty())
+        if (q.frames.empty())
             return -1;
-        f = std::move(q.front());
-        q.pop_front();
+        f = std::move(q.frames.front());
+        q.frames.pop_front();
+        q.bytes -= f.data.size();
     }
     if (f.data.size() > static_cast<size_t>(*length)) {
         qelm::PlatformLog(3, "StreamPullControl: stream %d frame of %zu bytes dropped, buffer %d\n", streamId,

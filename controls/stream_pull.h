@@ -53,7 +53,17 @@ using StreamSchemeHandler =
 class StreamPullControl {
 public:
     enum : int32_t { kStatusConnected = 5, kStatusFailed = 6, kMediaTypeParams = 17 };
+    // What a stream's queues hold while nobody reads them (the oldest frames
+    // go first). The bytes bound a bad peer: 9 MB per stream keeps a 64-pane
+    // client under 600 MB of queued frames, and the video budget still holds
+    // two of the largest units the pull hands on, or about 4 s of 4K at 16 Mbit/s.
     enum : size_t { kMaxVideoFrames = 150, kMaxAudioFrames = 400 };
+    enum : size_t { kMaxVideoBytes = 8u << 20, kMaxAudioBytes = 1u << 20 };
+    // Media sections taken from a session description. Only the first video
+    // and the first audio are used, and each section taken costs a decoder
+    // context (about 1 MB) while the stream is probed: a description of
+    // thousands of sections must not make thousands of them.
+    enum : int { kMaxMediaStreams = 8 };
 
     StreamPullControl();
     ~StreamPullControl();

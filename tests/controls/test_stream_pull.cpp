@@ -3,6 +3,7 @@
 #include "controls/stream_pull.h"
 
 #include "controls/journal.h"
+#include "tests/controls/stream_pull_test_util.h"
 #include "tests/support/rtsp_camera.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -24,50 +26,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+using pulltest::Advised;
+using pulltest::Sink;
+using pulltest::WaitFor;
 using qelmtest::RtspCamera;
 using qelmtest::SilentServer;
-
-struct Sink : IStreamPullEvents {
-    std::vector<std::pair<int32_t, int32_t>> statuses;
-    std::vector<std::pair<int32_t, StreamMediaParam>> params;
-
-    void OnStreamStatus(int32_t id, int32_t status, const char*, const void*) override
-    {
-        statuses.emplace_back(id, status);
-    }
-    void MediaRecv(int32_t id, int32_t type, const StreamMediaParam* p, int32_t) override
-    {
-        if (type == StreamPullControl::kMediaTypeParams && p)
-            params.emplace_back(id, *p);
-    }
-    int Count(int32_t id, int32_t status) const
-    {
-        int n = 0;
-        for (auto& [i, s] : statuses)
-            n += i == id && s == status;
-        return n;
-    }
-    const StreamMediaParam* LastParams(int32_t id) const
-    {
-        for (auto it = params.rbegin(); it != params.rend(); ++it)
-            if (it->first == id)
-                return &it->second;
-        return nullptr;
-    }
-};
-
-// Runs the UI event loop until pred holds or ms pass.
-bool WaitFor(const std::function<bool()>& pred, int ms)
-{
-    auto until = Clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (Clock::now() > until)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        usleep(2000);
-    }
-    return true;
-}
 
 struct ReadFrame {
     std::vector<uint8_t> data;
@@ -115,14 +78,6 @@ bool Has(const std::vector<int>& v, int t)
 {
     return std::find(v.begin(), v.end(), t) != v.end();
 }
-
-struct Advised {
-    StreamPullControl& c;
-    Sink& s;
-    int32_t cookie;
-    Advised(StreamPullControl& c_, Sink& s_) : c(c_), s(s_), cookie(c_.Advise(&s_)) {}
-    ~Advised() { c.Unadvise(cookie); }
-};
 
 struct MountCase {
     const char* mount;
@@ -244,16 +199,20 @@ TEST(StreamPull, SeveralStreamsAtOnce)
     Sink sink;
     Advised adv(c, sink);
     std::vector<int32_t> ids;
-    for (int i = 0; i < 6; ++i)
+    auto all = [&] {
+        for (int32_t id : ids)
+            if (!sink.Count(id, 5))
+                return false;
+        return true;
+    };
+    // One client per mount first: the test camera asserts when many arrive
+    // before its stream runs.
+    for (int i = 0; i < 6; ++i) {
         ids.push_back(c.AddStream(cam.Url(i % 2 ? "/h265" : "/h264"), "", "", 1));
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            for (int32_t id : ids)
-                if (!sink.Count(id, 5))
-                    return false;
-            return true;
-        },
-        15000));
+        if (i == 1)
+            ASSERT_TRUE(WaitFor(all, 15000));
+    }
+    ASSERT_TRUE(WaitFor(all, 15000));
     std::vector<size_t> counts(ids.size());
     std::vector<uint8_t> buf(0x17D000);
     auto until = Clock::now() + std::chrono::milliseconds(1000);
@@ -379,6 +338,69 @@ TEST(StreamPull, ReadChecksItsArgumentsAndTheBufferSize)
     EXPECT_EQ(h.timeStamp, 40.0);
     len = 100;
     EXPECT_EQ(c.ReadAudioFrame(id, id, buf.data(), &len, hp, &hlen), -1);
+    StreamPullControl::UnregisterSchemeHandler("p2p");
+}
+
+// A reader that falls behind: each queue keeps its newest frames within its
+// byte budget as well as its frame count, and a frame larger than a whole
+// budget is refused.
+TEST(StreamPull, QueuesKeepTheNewestFramesWithinTheirByteBudgets)
+{
+    std::atomic<bool> pushed{false};
+    StreamPullControl::RegisterSchemeHandler("p2p", [&pushed](StreamPullFeed& feed, const std::string&,
+                                                              const std::string&, const std::string&) {
+        std::vector<uint8_t> frame(1 << 20, 0x11);
+        for (int i = 0; i < 20; ++i)
+            feed.PushVideo(frame.data(), frame.size(), MediaFrameHeader{1, 0, 40.0 * i});
+        std::vector<uint8_t> tooBig(StreamPullControl::kMaxVideoBytes + 1, 0x22);
+        feed.PushVideo(tooBig.data(), tooBig.size(), MediaFrameHeader{1, 0, 9999});
+        std::vector<uint8_t> audio(64 << 10, 0x33);
+        for (int i = 0; i < 50; ++i)
+            feed.PushAudio(audio.data(), audio.size(), MediaFrameHeader{0, 0, 20.0 * i});
+        pushed = true;
+        while (feed.Wait(10)) {
+        }
+    });
+    StreamPullControl c;
+    int32_t id = c.AddStream("p2p://X", "", "", 0);
+    ASSERT_TRUE(WaitFor([&] { return pushed.load(); }, 10000));
+
+    struct Queued {
+        std::vector<double> stamps;
+        size_t bytes = 0;
+    };
+    auto drain = [&](bool video) {
+        Queued q;
+        std::vector<uint8_t> buf(2 << 20);
+        for (;;) {
+            int32_t len = static_cast<int32_t>(buf.size());
+            MediaFrameHeader h{};
+            int32_t hlen = sizeof h;
+            auto hp = reinterpret_cast<uint8_t*>(&h);
+            int32_t r = video ? c.ReadVideoFrame(id, id, buf.data(), &len, hp, &hlen)
+                              : c.ReadAudioFrame(id, id, buf.data(), &len, hp, &hlen);
+            if (r == -1)
+                return q;
+            EXPECT_EQ(r, 0) << "a frame over the budget was queued";
+            if (r == 0) {
+                q.stamps.push_back(h.timeStamp);
+                q.bytes += static_cast<size_t>(len);
+            }
+        }
+    };
+    Queued video = drain(true);
+    std::vector<double> newest;
+    for (int i = 12; i < 20; ++i)
+        newest.push_back(40.0 * i);
+    EXPECT_EQ(video.stamps, newest);
+    EXPECT_LE(video.bytes, size_t(StreamPullControl::kMaxVideoBytes));
+
+    Queued audio = drain(false);
+    ASSERT_EQ(audio.stamps.size(), 16u);
+    EXPECT_EQ(audio.stamps.front(), 20.0 * 34);
+    EXPECT_EQ(audio.stamps.back(), 20.0 * 49);
+    EXPECT_LE(audio.bytes, size_t(StreamPullControl::kMaxAudioBytes));
+    c.DelStream(id);
     StreamPullControl::UnregisterSchemeHandler("p2p");
 }
 
