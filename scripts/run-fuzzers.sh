@@ -47,6 +47,17 @@ seed_fuzz_gbtext() {
   printf '\x03Camera 01\xff\x81\x30' >"$1/broken"
 }
 
+# Cloud replies: two option bytes (body and cookie buffers), then the reply.
+seed_fuzz_cloud_reply() {
+  printf '\x00\x01HTTP/1.1 200 OK\r\nSet-Cookie: PHPSESSID=abc; path=/\r\nContent-Length: 24\r\n\r\n<xml><rnd>15</rnd></xml>' >"$1/random"
+  printf '\x01\x03HTTP/1.0 200 OK\r\n\r\n<xml><err>0</err><msg>ok</msg><ip>1.2.3.4</ip><ls><DevID>D1</DevID><devisonline>1</devisonline></ls></xml>' >"$1/login"
+  printf '\x00\x01HTTP/1.1 200 OK\r\nX: y\r\n\r\n<xml><msg>x</msg><err>-8378952</err><err>6</err></xml>' >"$1/report"
+  printf '\x00\x01HTTP/1.0 200 OK\r\nSet-Cookie:k=v\r\n\r\n<xml><ret>4</ret></xml>' >"$1/rename"
+  printf '\x02\x02HTTP/1.0 200 OK\r\n\r\n<xml>0123456789</xml>' >"$1/too_big"
+  printf '\x00\x01HTTP/1.0 200 OK\r\n\r\n<xml><rnd>1</xml>' >"$1/cut_random"
+  printf '\x00\x01<xml>no header</xml>' >"$1/no_header"
+}
+
 seed_fuzz_core_text() {
   printf 'YWJj\nYWI=' >"$1/base64"
   printf '张国强\nzg*' >"$1/pinyin"
@@ -86,6 +97,13 @@ seed_fuzz_config_xml() {
   printf '\x00<DevInfo><DevList><Dev><DevName>cut' >"$1/damaged"
 }
 
+seed_fuzz_device_sim() {
+  cp "$ROOT/tests/fixtures/DeviceSim.xml" "$1/demo.xml"
+  printf '\xef\xbb\xbf<DeviceSim><Device Address="127.0.0.3" Port="5000" User="\xe9\x97\xa8"><Preset>1</Preset><Storage DevName="usb" Total="9"/></Device><Found Serial="Q1" VideoPort="554"/></DeviceSim>' >"$1/bom.xml"
+  printf '<DeviceSim><Device Address="127.0.0.1" Port="0"/></DeviceSim>' >"$1/badport.xml"
+  printf '<DeviceSim><a><a><a></a></a></a><Found/></DeviceSim>' >"$1/nested.xml"
+}
+
 seed_fuzz_string_table() {
   printf '# comment\n850\tOK\n851\tCancel\n968\tline\\nnext\\t\\\\\n' >"$1/table.lang"
   printf '\xef\xbb\xbf228\t\xe8\xaf\xa5\xe7\xa8\x8b\xe5\xba\x8f\r\n\r\n1\t\n' >"$1/bom.lang"
@@ -116,6 +134,74 @@ seed_fuzz_mp4_journal() {
   printf '\x80\x40\x00\x00\x00\x00' >"$1/cut_journal"
   printf '\x00\x00\x02\x00\x30\x01\x01\x00\x08\x00\x00\x00' >"$1/flips"
   printf '\x00\x00\x00\x80\x20\x00' >"$1/cut_data"
+}
+
+# Camera frames for the recorder: a head (codecs, frame rate, configuration
+# bytes) and frames (flags, time step, 16-bit length, bytes): real H.264 and
+# H.265 access units with G.711 and ADTS AAC from ffmpeg, and small
+# hand-made streams (sets as frames of their own, sets only in the record).
+seed_fuzz_mp4_recorder() {
+  local tmp
+  tmp="$(mktemp -d)"
+  local lavfi="-f lavfi -i testsrc2=size=64x48:rate=25 -t 0.4"
+  ffmpeg -nostdin -v error -y $lavfi -c:v libx264 -bf 0 -g 5 -x264-params aud=1 -f h264 "$tmp/v.h264" || true
+  ffmpeg -nostdin -v error -y $lavfi -c:v libx265 -x265-params log-level=error:bframes=0:keyint=5:aud=1:repeat-headers=1 \
+    -f hevc "$tmp/v.hevc" || true
+  ffmpeg -nostdin -v error -y -f lavfi -i sine=sample_rate=8000 -t 0.4 -c:a pcm_mulaw -f mulaw "$tmp/a.ul" || true
+  ffmpeg -nostdin -v error -y -f lavfi -i sine=sample_rate=16000 -t 0.4 -c:a aac -f adts "$tmp/a.aac" || true
+  python3 - "$1" "$tmp" <<'PY'
+import os, struct, sys
+out, tmp = sys.argv[1], sys.argv[2]
+def read(name):
+    path = os.path.join(tmp, name)
+    return open(path, "rb").read() if os.path.exists(path) else b""
+def split(data, aud):
+    parts = data.split(aud)
+    return [aud + p for p in parts[1:]]
+def adts(data):
+    frames, pos = [], 0
+    while pos + 7 <= len(data) and data[pos] == 0xFF:
+        n = ((data[pos + 3] & 3) << 11) | (data[pos + 4] << 3) | (data[pos + 5] >> 5)
+        if n < 7:
+            break
+        frames.append(data[pos:pos + n])
+        pos += n
+    return frames
+def frame(video, key, data, step=40, collect=False):
+    flags = (1 if video else 0) | (2 if key else 0) | (4 if collect else 0)
+    return bytes([flags, (step // 7) & 0xFF]) + struct.pack(">H", len(data)) + data[:0xFFFF]
+def head(video, audio, rate=25, config=b""):
+    return bytes([video | (audio << 2), rate, len(config)]) + config
+def interleave(vframes, aframes, h265=False):
+    body = b""
+    for i, v in enumerate(vframes):
+        key = (h265 and b"\x00\x00\x00\x01\x40\x01" in v) or (not h265 and b"\x00\x00\x00\x01\x67" in v)
+        body += frame(True, key, v, collect=h265)
+        if i < len(aframes):
+            body += frame(False, True, aframes[i], step=0)
+    return body
+h264 = split(read("v.h264"), b"\x00\x00\x00\x01\x09")
+h265 = split(read("v.hevc"), b"\x00\x00\x00\x01\x46\x01")
+ulaw = [read("a.ul")[i:i + 320] for i in range(0, len(read("a.ul")), 320)]
+aac = adts(read("a.aac"))
+if h264:
+    open(out + "/h264_g711", "wb").write(head(1, 4) + interleave(h264, ulaw))
+if h265:
+    open(out + "/h265_aac", "wb").write(head(2, 1) + interleave(h265, aac, h265=True))
+def annexb(*units):
+    return b"".join(b"\x00\x00\x00\x01" + u for u in units)
+sps, pps = b"\x67\x4d\x40\x28\x95\xa0\x1e", b"\x68\xee\x3c\x80"
+idr, p = b"\x65" + b"\x11" * 40, b"\x41" + b"\x22" * 20
+open(out + "/sets_in_record", "wb").write(head(1, 2, config=annexb(sps, pps))
+    + frame(True, False, annexb(p)) + frame(True, True, annexb(idr)) + frame(True, False, annexb(p, p, p))
+    + frame(False, True, b"\x00\x10\x00\x38" + b"\x21" * 7))
+vps, hsps, hpps = b"\x40\x01" + b"\x0c" * 20, b"\x42\x01" + b"\x01" * 24, b"\x44\x01\xc1\x72"
+open(out + "/h265_sets_as_frames", "wb").write(head(3, 4, rate=200)
+    + frame(True, False, annexb(vps), collect=True) + frame(True, False, annexb(hsps), collect=True)
+    + frame(True, False, annexb(hpps), collect=True) + frame(True, True, annexb(b"\x26\x01" + b"\x33" * 30))
+    + frame(True, False, annexb(b"\x02\x01" + b"\x44" * 10), step=-70) + frame(False, True, b"\xff\xf1" + b"\x7f" * 158))
+PY
+  rm -rf "$tmp"
 }
 
 # AVI record files: whole files of both header forms (finished, with an odd
@@ -177,6 +263,30 @@ open(out + "/answers", "wb").write(ev(1, 1, 0, b"<PTZ/>") + ev(2, 1, 1012, b"V1.
 open(out + "/alarms", "wb").write(ev(3, 1, 0, alarm) + ev(3, 1, 0, alarm) + ev(3, 0, 0, alarm) + ev(3, 2, 0, alarm[:100]))
 open(out + "/media", "wb").write(ev(4, 1, 7, b"\x01" * 40) + ev(5, 1, 3, b"<Speak/>") + ev(5, 1, 4, b"<Param/>")
     + ev(6, 1, 0) + ev(7, 2, 50))
+PY
+}
+
+# Stream pull packets: codec, limit byte, then records of kind, 16-bit length, bytes.
+seed_fuzz_stream_shaper() {
+  python3 - "$1" <<'PY'
+import struct, sys
+out = sys.argv[1]
+def rec(kind, payload):
+    return bytes([kind]) + struct.pack("<H", len(payload)) + payload
+sc = b"\x00\x00\x00\x01"
+sps, pps = sc + b"\x67\x42\x00\x1e\x95\xa8", b"\x00\x00\x01\x68\xce\x3c\x80"
+idr, p = sc + b"\x65\x88\x84" + b"\x11" * 40, sc + b"\x41\x9a\x02" + b"\x22" * 20
+open(out + "/h264", "wb").write(bytes([0, 8]) + rec(1, sps + pps) + rec(0x14, b"\x00\x00\x00\x01\x09\xf0" + sps + pps + idr)
+    + rec(0x10, p) + rec(0x10, p[:20]) + rec(0, p[20:]) + rec(0x10, idr) + rec(0x18, p))
+frag = b"\x41" + b"\xff" * 200
+open(out + "/fragments", "wb").write(bytes([0, 1]) + rec(0x10, idr) + rec(0x10, frag) + b"".join(rec(0, frag) for _ in range(8))
+    + rec(0x10, p))
+vps, hsps, hpps = sc + b"\x40\x01\x0c\x01", sc + b"\x42\x01\x01\x01", sc + b"\x44\x01\xc1\x72"
+open(out + "/h265", "wb").write(bytes([1, 20]) + rec(1, vps + hsps + hpps) + rec(0x10, sc + b"\x26\x01\xaf" + b"\x33" * 30)
+    + rec(0x10, sc + b"\x02\x01\xd0" + b"\x44" * 10) + rec(0x10, vps + hsps + hpps + sc + b"\x28\x01\xaf"))
+open(out + "/mpeg4", "wb").write(bytes([2, 3]) + rec(0x14, b"\x00\x00\x01\xb6" + b"\x10" * 50) + rec(0x10, b"\x00\x00\x01\xb6\x50" * 5))
+open(out + "/aac", "wb").write(bytes([0, 0]) + rec(2, bytes([0x10, 0x13]) + b"\x21" * 100) + rec(3, b"\x21" * 300)
+    + rec(2, bytes([0xf8, 0xa5])) + rec(3, b"\x55" * 8190))
 PY
 }
 
