@@ -206,7 +206,7 @@ struct StreamPullControl::Stream : StreamPullFeed {
         if (!data || !len)
             return;
         if (len > maxBytes) {
-            qelm::PlatformLog(3, "StreamPullControl: stream %d frame of %zu bytes dropped, over the queue's %zu\n", id,
+            qelm::PlatformLog(3, "StreamPullControl: stream %d frame of %zu bytes dropped, over the queue's %zu", id,
                               len, maxBytes);
             std::lock_guard<std::mutex> g(qLock);
             ++dropped;
@@ -284,7 +284,7 @@ bool PullOnce(Stream& s, const std::string& url)
         if (!s.stop) {
             char err[128];
             av_strerror(r, err, sizeof err);
-            qelm::PlatformLog(3, "StreamPullControl: stream %d open failed: %s\n", s.id, err);
+            qelm::PlatformLog(3, "StreamPullControl: stream %d open failed: %s", s.id, err);
         }
         return false;   // fc was freed by avformat_open_input
     }
@@ -305,7 +305,7 @@ bool PullOnce(Stream& s, const std::string& url)
             ai = static_cast<int>(i);
     }
     if (vi < 0 && ai < 0) {
-        qelm::PlatformLog(3, "StreamPullControl: stream %d has no usable media\n", s.id);
+        qelm::PlatformLog(3, "StreamPullControl: stream %d has no usable media", s.id);
         avformat_close_input(&fc);
         return false;
     }
@@ -377,7 +377,7 @@ bool PullOnce(Stream& s, const std::string& url)
         }
         void Oversized(size_t bytes) override
         {
-            qelm::PlatformLog(3, "StreamPullControl: stream %d access unit of over %zu bytes dropped\n", s.id, bytes);
+            qelm::PlatformLog(3, "StreamPullControl: stream %d access unit of over %zu bytes dropped", s.id, bytes);
         }
     } videoOut(s, [&] {
         fillVideo();
@@ -421,7 +421,7 @@ void RunStream(const std::shared_ptr<Stream>& sp)
     std::string scheme = SchemeOf(s.url);
     if (scheme == "rtsp") {
         if (!qelm::NetAllowedUrl(s.url, "stream pull")) {
-            qelm::PlatformLog(3, "StreamPullControl: stream %d refused: %s\n", s.id, s.url.c_str());
+            qelm::PlatformLog(3, "StreamPullControl: stream %d refused: %s", s.id, s.url.c_str());
             s.Status(StreamPullControl::kStatusFailed, "address refused");
             return;
         }
@@ -443,7 +443,7 @@ void RunStream(const std::shared_ptr<Stream>& sp)
             handler = it->second;
     }
     if (!handler) {
-        qelm::PlatformLog(3, "StreamPullControl: stream %d: no peer for \"%s\"\n", s.id, scheme.c_str());
+        qelm::PlatformLog(3, "StreamPullControl: stream %d: no peer for \"%s\"", s.id, scheme.c_str());
         s.Status(StreamPullControl::kStatusFailed, "no peer for " + scheme);
         return;
     }
@@ -520,7 +520,7 @@ int32_t StreamPullControl::StartStream(const std::string& url, const std::string
             s->done = true;
         });
     } catch (const std::system_error&) {
-        qelm::PlatformLog(3, "StreamPullControl: cannot start stream %d\n", s->id);
+        qelm::PlatformLog(3, "StreamPullControl: cannot start stream %d", s->id);
         s->Status(kStatusFailed, "no thread");
         s->done = true;
     }
@@ -607,7 +607,7 @@ int32_t StreamPullControl::ReadFrame(bool video, int32_t streamId, uint8_t* buff
         q.bytes -= f.data.size();
     }
     if (f.data.size() > static_cast<size_t>(*length)) {
-        qelm::PlatformLog(3, "StreamPullControl: stream %d frame of %zu bytes dropped, buffer %d\n", streamId,
+        qelm::PlatformLog(3, "StreamPullControl: stream %d frame of %zu bytes dropped, buffer %d", streamId,
                           f.data.size(), *length);
         return -3;
     }
