@@ -209,8 +209,9 @@ TEST(StreamPull, SeveralStreamsAtOnce)
     // before its stream runs.
     for (int i = 0; i < 6; ++i) {
         ids.push_back(c.AddStream(cam.Url(i % 2 ? "/h265" : "/h264"), "", "", 1));
-        if (i == 1)
+        if (i == 1) {
             ASSERT_TRUE(WaitFor(all, 15000));
+        }
     }
     ASSERT_TRUE(WaitFor(all, 15000));
     std::vector<size_t> counts(ids.size());

@@ -329,10 +329,11 @@ TEST(Mp4WriterDurationTest, VideoDurationsFollowTheStampsWhateverTheClockDoes)
         for (size_t i = 1; i < n; ++i) {
             total += d[i];
             const bool fallback = std::find(c.fallback.begin(), c.fallback.end(), i) != c.fallback.end();
-            if (fallback)
+            if (fallback) {
                 EXPECT_EQ(3600u, d[i]) << c.name << " " << i;
-            else if (c.stamp(i) != c.stamp(i - 1))
+            } else if (c.stamp(i) != c.stamp(i - 1)) {
                 EXPECT_EQ(uint64_t(c.stamp(i) - c.stamp(i - 1)) * 90, d[i]) << c.name << " " << i;
+            }
         }
         EXPECT_EQ(c.totalAfterFirst, total) << c.name;
         const std::string errors = DecodeErrors(name);
