@@ -132,6 +132,10 @@ CRtspEvents::CRtspEvents(CWnd* pOwnerPane, CRtspPullCtrl* pRtspPullCtrl)
 
 CRtspEvents::~CRtspEvents()
 {
+    {
+        std::unique_lock<std::mutex> g(m_useLock);
+        m_useCv.wait(g, [this] { return m_nUses == 0; });
+    }
     if (m_pRtspPullCtrl && m_nAdviseCookie)
         m_pRtspPullCtrl->Unadvise(m_nAdviseCookie);
     m_nAdviseCookie = 0;
@@ -152,6 +156,19 @@ CRtspEvents::~CRtspEvents()
     delete m_pMP4Writer;
     m_pMP4Writer = nullptr;
     DeleteCriticalSection(&m_cs);
+}
+
+void CRtspEvents::AddUse()
+{
+    std::lock_guard<std::mutex> g(m_useLock);
+    ++m_nUses;
+}
+
+void CRtspEvents::ReleaseUse()
+{
+    std::lock_guard<std::mutex> g(m_useLock);
+    if (--m_nUses == 0)
+        m_useCv.notify_all();
 }
 
 void CRtspEvents::ResetStatusFilter()

@@ -15,6 +15,7 @@
 #include <QPointer>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -115,6 +116,7 @@ public:
     void SetUseProfileSize(int32_t on) { m_bUseProfileSize = on; }
     int32_t GetRecordFileId() const { return m_nRecordFileId; }
     int32_t GetAdviseCookie() const { return m_nAdviseCookie; }
+    CRtspPullCtrl* GetPullCtrl() const { return m_pRtspPullCtrl; }
     const char* GetDevId() const { return m_szDevId; }
     VideoParam GetVideoParam() const;
     AudioParam GetAudioParam() const;
@@ -127,6 +129,12 @@ public:
     CStreamPlayerCtrl* GetAlarmRender();
     int32_t GetMainRenderId() const { return m_nMainRenderId; }
     int32_t GetAlarmRenderId() const { return m_nAlarmRenderId; }
+
+    // Keeps the sink alive across a call made outside g_csDevList (the
+    // recording scheduler's slow work): the destructor waits for every use
+    // to be released. Take it while the record still holds the sink.
+    void AddUse();
+    void ReleaseUse();
 
     // Forgets the last (stream id, status) pair that the status filter
     // shares between all sinks. UI thread; for tests.
@@ -228,4 +236,8 @@ private:
     CRITICAL_SECTION m_cs;   // the renders and the relay session, against the thread
 
     int32_t m_nAdviseCookie = 0;
+
+    std::mutex m_useLock;
+    std::condition_variable m_useCv;
+    int32_t m_nUses = 0;   // under m_useLock
 };
