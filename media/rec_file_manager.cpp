@@ -86,53 +86,17 @@ std::tm Today()
 
 } // namespace
 
-CRecFileManager::CRecFileManager(CWnd* pParent) : m_pParent(pParent) {}
+CRecFileManager::CRecFileManager(CWnd* pParent)
+    : CPeriodicThread(5000, "CRecFileManager: Start record file manager thread.",
+                      "CRecFileManager: Forcing killing record file manager thread.", nullptr),
+      m_pParent(pParent)
+{
+}
 
 CRecFileManager::~CRecFileManager()
 {
     Stop();
     Kill();
-}
-
-int CRecFileManager::Start()
-{
-    if (IsRunning())
-        return -1;
-    m_bQuit = false;
-    if (JThread::Start() != 0)
-        return -1;
-    WriteLog(6, "CRecFileManager: Start record file manager thread.");
-    return 0;
-}
-
-void CRecFileManager::Stop()
-{
-    if (!IsRunning())
-        return;
-    {
-        std::lock_guard<std::mutex> g(m_waitLock);
-        m_bQuit = true;
-    }
-    m_waitCv.notify_all();
-    const std::time_t start = std::time(nullptr);
-    while (IsRunning() && std::time(nullptr) - start < 5)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (IsRunning()) {
-        // Still deleting (it holds no lock meanwhile): let it finish the day.
-        WriteLog(2, "CRecFileManager: Forcing killing record file manager thread.");
-    }
-    Kill();
-}
-
-void* CRecFileManager::Thread()
-{
-    ThreadStarted();
-    while (!m_bQuit) {
-        RunCycle();
-        std::unique_lock<std::mutex> g(m_waitLock);
-        m_waitCv.wait_for(g, std::chrono::milliseconds(5000), [this] { return m_bQuit.load(); });
-    }
-    return nullptr;
 }
 
 std::vector<CRecFileManager::PlanCopy> CRecFileManager::CopyPlans()
@@ -159,7 +123,7 @@ void CRecFileManager::RunCycle()
 {
     const std::vector<PlanCopy> plans = CopyPlans();
     for (const PlanCopy& plan : plans) {
-        if (m_bQuit)
+        if (Quitting())
             return;
         if (plan.takesPart)
             CleanPlan(plans, plan);
@@ -264,7 +228,7 @@ void CRecFileManager::CleanPlan(const std::vector<PlanCopy>& plans, const PlanCo
     const std::tm today = Today();
     const int todayKey = (today.tm_year + 1900) * 10000 + (today.tm_mon + 1) * 100 + today.tm_mday;
     using ull = unsigned long long;
-    for (size_t i = 0; i < days.size() && !m_bQuit;) {
+    for (size_t i = 0; i < days.size() && !Quitting();) {
         const int date = days[i].date;
         if (date >= todayKey || total() / kGiB >= 20)
             break;

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "core/recinfo.h"
-#include "platform/jthread/jthread.h"
+#include "media/periodic_thread.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -17,22 +17,17 @@
 
 class CWnd;
 
-class CRecFileManager : public JThread {
+class CRecFileManager : public CPeriodicThread {
 public:
     explicit CRecFileManager(CWnd* pParent = nullptr);
     ~CRecFileManager() override;
 
-    int Start();
-    void Stop();
-
     // One cycle of the thread; tests drive it directly.
-    void RunCycle();
+    void RunCycle() override;
 
     // Deletes a folder's contents (never following symbolic links) and,
     // unless day is today's day of the month, the folder itself.
     static bool DeleteDirectory(const std::string& folder, int day);
-
-    void* Thread() override;
 
 private:
     struct PlanCopy {
@@ -52,7 +47,4 @@ private:
     void CleanPlan(const std::vector<PlanCopy>& plans, const PlanCopy& plan);
 
     CWnd* m_pParent = nullptr;
-    std::atomic<bool> m_bQuit{false};
-    std::mutex m_waitLock;
-    std::condition_variable m_waitCv;
 };

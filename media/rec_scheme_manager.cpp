@@ -148,55 +148,17 @@ bool CRecSchemeManager::CreateDirPath(const char* path)
 
 // --- thread -------------------------------------------------------------------------------------
 
-CRecSchemeManager::CRecSchemeManager(CWnd* pParent) : m_pParent(pParent) {}
+CRecSchemeManager::CRecSchemeManager(CWnd* pParent)
+    : CPeriodicThread(200, "CRecSchemeManager: Start record thread.", "Forcing killing record thread.",
+                      "CRecSchemeManager:Record thread exit... ..."),
+      m_pParent(pParent)
+{
+}
 
 CRecSchemeManager::~CRecSchemeManager()
 {
     Stop();
     Kill();
-}
-
-int CRecSchemeManager::Start()
-{
-    if (IsRunning())
-        return -1;
-    m_bQuit = false;
-    if (JThread::Start() != 0)
-        return -1;
-    WriteLog(6, "CRecSchemeManager: Start record thread.");
-    return 0;
-}
-
-void CRecSchemeManager::Stop()
-{
-    if (!IsRunning())
-        return;
-    {
-        std::lock_guard<std::mutex> g(m_waitLock);
-        m_bQuit = true;
-    }
-    m_waitCv.notify_all();
-    const std::time_t start = std::time(nullptr);
-    while (IsRunning() && std::time(nullptr) - start < 5)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (IsRunning()) {
-        // A pass still busy with slow work: it never holds g_csDevList while
-        // doing it, so waiting for the pass to finish is safe.
-        WriteLog(2, "Forcing killing record thread.");
-    }
-    Kill();
-}
-
-void* CRecSchemeManager::Thread()
-{
-    ThreadStarted();
-    while (!m_bQuit) {
-        RunPass();
-        std::unique_lock<std::mutex> g(m_waitLock);
-        m_waitCv.wait_for(g, std::chrono::milliseconds(200), [this] { return m_bQuit.load(); });
-    }
-    WriteLog(6, "CRecSchemeManager:Record thread exit... ...");
-    return nullptr;
 }
 
 void CRecSchemeManager::RunJobs(Jobs& jobs)

@@ -7,7 +7,7 @@
 
 #include "core/devinfo.h"
 #include "core/recinfo.h"
-#include "platform/jthread/jthread.h"
+#include "media/periodic_thread.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -36,15 +36,10 @@ std::string RecordFolderPath(const char* storagePath, const std::string& devFold
 // 255 characters.
 bool BuildRecordUrl(const DeviceInfo& d, const DeviceInfo& r, int streamType, std::string& url, bool& byName);
 
-class CRecSchemeManager : public JThread {
+class CRecSchemeManager : public CPeriodicThread {
 public:
     explicit CRecSchemeManager(CWnd* pParent = nullptr);
     ~CRecSchemeManager() override;
-
-    // -1 when it runs already or cannot start, else 0.
-    int Start();
-    // Asks the thread to end after its pass and waits for it.
-    void Stop();
 
     // Stops the recordings under a plan name (timeDuration 0: any segment).
     void OnStopRecord(RecScheme* plan, const char* schemeName, int timeDuration);
@@ -57,9 +52,10 @@ public:
     // One pass of the thread; tests drive it directly.
     void RunPass();
 
-    void* Thread() override;
 
 private:
+    void RunCycle() override { RunPass(); }
+
     // Work queued under g_csDevList and run after it is released.
     using Jobs = std::vector<std::function<void()>>;
     struct PassState {
@@ -86,8 +82,5 @@ private:
     static void PostMainRefresh();
 
     CWnd* m_pParent = nullptr;
-    std::atomic<bool> m_bQuit{false};
-    std::mutex m_waitLock;
-    std::condition_variable m_waitCv;
     std::set<const DeviceInfo*> m_onvifPending;   // under g_csDevList
 };
