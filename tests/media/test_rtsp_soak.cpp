@@ -141,6 +141,12 @@ TEST(RtspEventsSoak, SixteenStreamsLoseNoFrame)
         sink.SetStreamInfo(id, 1, 0, 0);
         folders.push_back(dir.path() + "/s" + std::to_string(i));
         std::filesystem::create_directory(folders.back());
+        // One client per mount first: the test camera asserts when many
+        // arrive before its stream runs.
+        if (i == 1) {
+            ASSERT_TRUE(WaitFor(
+                [&] { return sinks[0]->GetVideoParamLength() > 0 && sinks[1]->GetVideoParamLength() > 0; }, 20000));
+        }
     }
     ASSERT_TRUE(WaitFor(
         [&] {
