@@ -2,6 +2,7 @@
 // lock that guards them, and Config/DevInfo.xml.
 #pragma once
 
+#include "controls/onvif.h"
 #include "platform/sync.h"
 
 #include <cstddef>
@@ -22,33 +23,6 @@ constexpr std::size_t TextSize(std::size_t n)
     return n * 3 / 2;
 }
 
-// One stream profile of the ONVIF information block.
-struct OvfProfileEntry {
-    char StreamUri[260];
-    std::int32_t Width;
-    std::int32_t Height;
-    std::uint8_t Reserved[64];
-};
-static_assert(sizeof(OvfProfileEntry) == 332);
-
-// The ONVIF library's 3,220-byte information block of a camera; only the
-// named parts are read by the system, the rest belongs to the library.
-struct _OVF_DEV_INFO {
-    std::uint8_t Reserved0[520];
-    char EventSerAddr[256];
-    std::uint8_t Reserved1[4];
-    std::int32_t EventSupport;
-    std::uint8_t Reserved2[772];
-    std::int32_t ProfileCount;
-    std::uint8_t Reserved3[64];
-    OvfProfileEntry Profiles[4];
-    std::uint8_t Reserved4[268];
-};
-static_assert(sizeof(_OVF_DEV_INFO) == 3220);
-static_assert(offsetof(_OVF_DEV_INFO, EventSerAddr) == 520);
-static_assert(offsetof(_OVF_DEV_INFO, EventSupport) == 780);
-static_assert(offsetof(_OVF_DEV_INFO, ProfileCount) == 1556);
-static_assert(offsetof(_OVF_DEV_INFO, Profiles) == 1624);
 
 // Alarm linkage settings of a device: stored and written back only.
 struct AlarmLinkInfo {
