@@ -5,9 +5,12 @@ function(qelm2_folder_library target)
   cmake_parse_arguments(ARG "" "" "DEPS;DIRS" ${ARGN})
   set(_srcs)
   foreach(d . ${ARG_DIRS})
-    file(GLOB _found CONFIGURE_DEPENDS
-         ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.c
-         ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.h)
+    # Plain paths (no "/./"), so that a folder can take a file back out by name.
+    set(_dir ${CMAKE_CURRENT_SOURCE_DIR})
+    if(NOT d STREQUAL ".")
+      set(_dir ${_dir}/${d})
+    endif()
+    file(GLOB _found CONFIGURE_DEPENDS ${_dir}/*.cpp ${_dir}/*.c ${_dir}/*.h)
     list(APPEND _srcs ${_found})
   endforeach()
   set(_has_code FALSE)

@@ -10,6 +10,7 @@
 #include "core/userinfo.h"
 #include "platform/monitor.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 #include "platform/sync.h"
 
 #include <dlfcn.h>
@@ -98,6 +99,10 @@ void RegisterActiveXControls()
 void RemoveStaleConfigCopies()
 {
     qelm::cfg::RemoveStaleTempFiles(ConfigDir(), {"DevInfo.xml", "UserInfo.xml", "RecInfo.xml", "Recover.xml"});
+    const std::string hive = qelm::RegistryHivePath();
+    const std::size_t slash = hive.rfind('/');
+    if (slash != std::string::npos)
+        qelm::cfg::RemoveStaleTempFiles(hive.substr(0, slash + 1), {hive.c_str() + slash + 1});
 }
 
 void RenameOldRecordFolders()

@@ -25,7 +25,7 @@ void RegisterActiveXControls();
 std::string ControlLibraryFileName(const char* baseName);
 
 // Removes the temporary copies a save killed before its rename left beside
-// the configuration files. Only while this process holds the single-instance
+// the configuration files and the registry hive. Only while this process holds the single-instance
 // lock, so that a running instance's save is never touched.
 void RemoveStaleConfigCopies();
 

@@ -324,7 +324,9 @@ bool WriteFileAtomic(const std::string& path, const std::string& data)
     std::size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
     ::mkdir(dir.c_str(), 0755);
-    std::string tmp = path + ".XXXXXX";
+    // Named like the configuration files' copies, so the start-up cleanup
+    // recognises one a killed save left.
+    std::string tmp = path + ".tmp-XXXXXX";
     int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -484,6 +486,13 @@ std::string FormatRegistryHive(const std::vector<RegistryKey>& roots)
     printer.SetIndent("  ");
     doc.Accept(&printer);
     return printer.Str();
+}
+
+std::string RegistryHivePath()
+{
+    Store& s = TheStore();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return HivePath(s);
 }
 
 void SetRegistryHivePath(const std::string& path)

@@ -80,6 +80,9 @@ std::optional<std::vector<RegistryKey>> ParseRegistryHive(const std::string& xml
 // The text ParseRegistryHive reads; volatile keys are left out.
 std::string FormatRegistryHive(const std::vector<RegistryKey>& roots);
 
+// The hive file the store reads and writes.
+std::string RegistryHivePath();
+
 // Points the store at another hive file (empty: back to DataDir()/Registry.xml);
 // it is read on next use. Open handles stay valid.
 void SetRegistryHivePath(const std::string& path);

@@ -2,6 +2,8 @@
 // nesting, a UTF-8 byte-order mark, record counts past the bounds, and the
 // temporary copies a killed save leaves behind.
 #include "config_test_util.h"
+#include "core/app_init.h"
+#include "platform/registry.h"
 
 #include <unistd.h>
 
@@ -324,6 +326,25 @@ TEST_F(HostileConfigTest, StaleTemporaryCopiesOfTheConfigFilesAreRemoved)
     EXPECT_EQ(lstat(Path("UserInfo.xml.tmp-dir123").c_str(), &st), 0) << "not a file a save writes";
     EXPECT_EQ(lstat(Path("RecInfo.xml.tmp-link12").c_str(), &st), 0) << "not a file a save writes";
     EXPECT_EQ(qelm::cfg::RemoveStaleTempFiles(m_tmp / "missing/", {"DevInfo.xml"}), 0);
+}
+
+// The registry hive is saved the same way and its copies go too, wherever
+// the hive lives.
+TEST_F(HostileConfigTest, StaleCopiesOfTheRegistryHiveAreRemovedAtStart)
+{
+    const std::string hiveDir = m_tmp / "data/";
+    mkdir(hiveDir.c_str(), 0755);
+    qelm::SetRegistryHivePath(hiveDir + "Registry.xml");
+    for (const char* name : {"Registry.xml.tmp-Ab12Cd", "Registry.xml.tmp-Ab12C", "DevInfo.xml.tmp-Ab12Cd"})
+        coretest::WriteAll(hiveDir + name, "x");
+
+    RemoveStaleConfigCopies();
+    qelm::SetRegistryHivePath("");
+
+    struct stat st;
+    EXPECT_NE(lstat((hiveDir + "Registry.xml.tmp-Ab12Cd").c_str(), &st), 0);
+    EXPECT_EQ(lstat((hiveDir + "Registry.xml.tmp-Ab12C").c_str(), &st), 0) << "not a copy a save makes";
+    EXPECT_EQ(lstat((hiveDir + "DevInfo.xml.tmp-Ab12Cd").c_str(), &st), 0) << "not the hive's folder's business";
 }
 
 } // namespace
