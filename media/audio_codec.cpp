@@ -11,7 +11,6 @@
 namespace {
 
 constexpr int kMulawBias = 0x84;
-constexpr int kMulawClip = 32635;
 
 void Sleep5()
 {
@@ -30,18 +29,22 @@ int16_t MulawToLinear(uint8_t mulaw)
 
 uint8_t LinearToMulaw(int16_t linear)
 {
-    int sample = linear;
-    const int sign = sample < 0 ? 0x80 : 0;
-    if (sign)
-        sample = -sample;
-    if (sample > kMulawClip)
-        sample = kMulawClip;
-    sample += kMulawBias;
-    int exponent = 7;
-    for (int mask = 0x4000; exponent > 0 && !(sample & mask); mask >>= 1)
-        --exponent;
-    const int mantissa = (sample >> (exponent + 3)) & 0x0F;
-    return uint8_t(~(sign | (exponent << 4) | mantissa));
+    // On the 14-bit magnitude, as the G.711 reference does.
+    int pcm = linear >> 2;
+    int mask = 0xFF;
+    if (pcm < 0) {
+        pcm = -pcm;
+        mask = 0x7F;
+    }
+    if (pcm > 8159)
+        pcm = 8159;
+    pcm += kMulawBias >> 2;
+    int seg = 0;
+    while (seg < 8 && pcm > (0x40 << seg) - 1)
+        ++seg;
+    if (seg >= 8)
+        return uint8_t(0x7F ^ mask);
+    return uint8_t(((seg << 4) | ((pcm >> (seg + 1)) & 0x0F)) ^ mask);
 }
 
 void G711MulawDecode(const uint8_t* in, int n, int16_t* out)
@@ -179,6 +182,7 @@ void CAudioCodec::DecodeAudioData()
     int64_t lastPlayed = 0;
     bool played = false;
     int16_t pcm[kMaxPayload];
+    const auto now = [this] { return m_now ? m_now() : qelm::SteadyMs(); };
 
     while (m_bOpen) {
         if (!m_pRenderer || !m_pSoundBuffer || m_nAudioType != kG711Mulaw) {
@@ -203,7 +207,7 @@ void CAudioCodec::DecodeAudioData()
         }
         if (room == -1) {
             m_pRenderer->SetVolume(m_pSoundBuffer, 0);
-            if (played && qelm::SteadyMs() - lastPlayed < kResumeMs && audiopack.size() < size_t(kResumePackets)) {
+            if (played && now() - lastPlayed < kResumeMs && audiopack.size() < size_t(kResumePackets)) {
                 WriteLog(6, "pAudioCodec->audiopack.size() == %d", int(audiopack.size()));
                 lock.unlock();
                 Sleep5();
@@ -214,7 +218,7 @@ void CAudioCodec::DecodeAudioData()
         auto first = audiopack.begin();
         std::unique_ptr<Packet> packet = std::move(first->second);
         audiopack.erase(first);
-        lastPlayed = qelm::SteadyMs();
+        lastPlayed = now();
         played = true;
 
         PacketHead head;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -57,6 +58,9 @@ public:
     bool IsOpen() const { return m_bOpen.load(); }
     bool IsPlaying() const { return m_bPlaying.load(); }
     std::size_t QueuedPackets();
+    // The milliseconds the resume rule reads (qelm::SteadyMs unless a test
+    // sets its own); set before OpenDec.
+    void SetClock(std::function<int64_t()> now) { m_now = std::move(now); }
 
 private:
     struct Packet {
@@ -77,4 +81,5 @@ private:
     // Guards audiopack and the ring between the owner and the decode thread.
     std::mutex m_lock;
     std::thread m_thread;
+    std::function<int64_t()> m_now;
 };
