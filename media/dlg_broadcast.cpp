@@ -398,10 +398,16 @@ void CDlgBroadcast::OnBnClickedOk()
         services.SetBroadcastStopped();
     }
 
+    // Members in tree order; a device deleted since it was listed is left out.
     m_vecMembers.clear();
-    if (m_hBroadcastRoot)
-        for (int i = 0; i < m_hBroadcastRoot->childCount(); ++i)
-            m_vecMembers.push_back(ItemMember(m_hBroadcastRoot->child(i)));
+    if (m_hBroadcastRoot) {
+        qelm::CsLock lock(g_csDevList);
+        for (int i = 0; i < m_hBroadcastRoot->childCount(); ++i) {
+            BroadcastMember m = ItemMember(m_hBroadcastRoot->child(i));
+            if (FindMemberRecord(m))
+                m_vecMembers.push_back(std::move(m));
+        }
+    }
 
     const bool g711 = IsDlgButtonChecked(IDC_RADIO_G711) != 0;
     m_nAudioFormat = g711 ? kFormatG711 : kFormatAAC;
