@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
+#include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
@@ -404,4 +405,28 @@ TEST_F(DlgBroadcastTest, Picture)
     EXPECT_EQ(image.height(), 333);
     if (const char* out = std::getenv("QELM2_PICTURE_DIR"))
         image.save(QString::fromUtf8(out) + "/broadcast_page.png");
+}
+
+// The page loads its choice 3 s after it was made, and a mouse click on an
+// item's text toggles the item's children.
+TEST_F(DlgBroadcastTest, LoadTimerAndMouseClick)
+{
+    WriteText(m_dir / "BroadcastInfo.xml",
+              "<?xml version=\"1.0\" encoding=\"gb2312\" ?>\n<BroadcastList audio=\"0\">\n"
+              "<DevInfo DevId=\"B002\" DevName=\"Lobby\" />\n</BroadcastList>");
+    CDlgBroadcast& dlg = NewPage();
+    EXPECT_TRUE(dlg.GetMembers().empty());
+    EXPECT_TRUE(auxsinktest::WaitFor([&] { return !dlg.GetMembers().empty(); }, 30000));
+    EXPECT_EQ(dlg.GetMembers(), (std::vector<BroadcastMember>{{"B002", "Lobby"}}));
+    EXPECT_TRUE(dlg.IsDlgButtonChecked(CDlgBroadcast::IDC_RADIO_AAC));
+
+    dlg.show();
+    QTreeWidget* tree = dlg.DeviceTree();
+    QTreeWidgetItem* root = tree->topLevelItem(0);
+    const QRect rect = tree->visualItemRect(root);
+    const QPoint onText(rect.right() - 10, rect.center().y());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, onText);
+    for (int i = 0; i < root->childCount(); ++i)
+        EXPECT_EQ(root->child(i)->checkState(0), Qt::Checked) << i;
+    EXPECT_EQ(tree->currentItem(), root);
 }
