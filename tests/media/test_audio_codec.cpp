@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <future>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -370,19 +372,67 @@ TEST_F(AudioCodecTest, QueueIsBounded)
     EXPECT_EQ(Feed(0), 0);
 }
 
-// Each decoder has its own lock: two open at once both play, and closing
-// one leaves the other playing.
-TEST_F(AudioCodecTest, TwoDecodersDoNotShareState)
+// Each decoder has its own lock: one whose sound device hangs in a write
+// holds up only itself, and closing one leaves the other playing.
+namespace {
+class HangingOutput : public FakeAudioOutput {
+public:
+    struct Gate {
+        std::mutex m;
+        std::condition_variable cv;
+        bool entered = false, open = false;
+    };
+    HangingOutput(std::shared_ptr<FakeAudioState> s, std::shared_ptr<Gate> g) : FakeAudioOutput(std::move(s)), m_g(std::move(g)) {}
+    bool Write(const uint8_t* pcm, int n) override
+    {
+        std::unique_lock lock(m_g->m);
+        m_g->entered = true;
+        m_g->cv.notify_all();
+        m_g->cv.wait(lock, [&] { return m_g->open; });
+        lock.unlock();
+        return FakeAudioOutput::Write(pcm, n);
+    }
+
+private:
+    std::shared_ptr<Gate> m_g;
+};
+} // namespace
+
+TEST_F(AudioCodecTest, DecodersDoNotShareALock)
 {
-    auto other = std::make_unique<CAudioCodec>();
-    other->SetClock([this] { return m_now.load(); });
+    auto gate = std::make_shared<HangingOutput::Gate>();
+    auto hungState = std::make_shared<FakeAudioState>();
+    CAudioCodec hung;
+    hung.SetClock([this] { return m_now.load(); });
+    qelm::SetAudioOutputFactory([&] { return std::make_unique<HangingOutput>(hungState, gate); });
+    ASSERT_EQ(hung.OpenDec(nullptr), 0);
+    qelm::SetAudioOutputFactory([this] { return std::make_unique<FakeAudioOutput>(m_state); });
     ASSERT_EQ(m_codec.OpenDec(nullptr), 0);
-    ASSERT_EQ(other->OpenDec(nullptr), 0);
-    other->CloseDec();
-    other.reset();
-    for (uint32_t k = 0; k < 10; ++k)
-        ASSERT_EQ(Feed(k), 0);
-    EXPECT_TRUE(WaitUntil([&] { return m_state->writeCount >= 3; }));
+
+    for (uint32_t k = 0; k < 10; ++k) {
+        const auto p = MakePacket(k, 160, FillOf(k));
+        ASSERT_EQ(hung.InputData(p.data(), int(p.size())), 0);
+    }
+    {
+        std::unique_lock lock(gate->m);
+        ASSERT_TRUE(gate->cv.wait_for(lock, std::chrono::seconds(30), [&] { return gate->entered; }));
+    }
+    // The other decoder takes and plays its packets meanwhile.
+    auto fed = std::async(std::launch::async, [&] {
+        for (uint32_t k = 0; k < 10; ++k)
+            Feed(k);
+        return WaitUntil([&] { return m_state->writeCount >= 3; }, 30000);
+    });
+    const bool done = fed.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    {
+        std::lock_guard lock(gate->m);
+        gate->open = true;
+    }
+    gate->cv.notify_all();
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(fed.get());
+    hung.CloseDec();
+    EXPECT_EQ(Feed(10), 0);  // still open after the other closed
 }
 
 TEST_F(AudioCodecTest, OtherCodecOpensButPlaysNothing)
