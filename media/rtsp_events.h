@@ -75,6 +75,7 @@ public:
     void ReleaseWithoutWait();
     int32_t SetSpeakStatus(int32_t state);
     void SetBroadcastStatus(int32_t state);
+    int32_t GetBroadcastStatus() const { return m_nBroadcastState; }
     void SetTalkMarkTarget(int32_t target) { m_nTalkMarkTarget = target; }
 
     // --- relay hook (relay bridge, UI thread) ---

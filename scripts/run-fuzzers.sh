@@ -266,6 +266,23 @@ open(out + "/media", "wb").write(ev(4, 1, 7, b"\x01" * 40) + ev(5, 1, 3, b"<Spea
 PY
 }
 
+# Talk-back packets: a 16-bit length, then a PacketHead and mu-law bytes.
+seed_fuzz_audio_input() {
+  python3 - "$1" <<'PY'
+import struct, sys
+out = sys.argv[1]
+def pkt(key, payload, kind=3, size=None, seq=0):
+    head = b"\0" * 8 + struct.pack("<HH", seq, len(payload) if size is None else size) + b"\0\0" + bytes([kind, 0]) + struct.pack("<I", key)
+    body = head + payload
+    return struct.pack("<H", len(body)) + body
+open(out + "/ordered", "wb").write(b"".join(pkt(k, bytes([0x20 + k]) * 160, seq=k) for k in range(12)))
+open(out + "/shuffled", "wb").write(b"".join(pkt(k, b"\xff" * 160) for k in (5, 2, 9, 0, 7, 1, 8, 3, 6, 4, 4, 11)))
+open(out + "/edges", "wb").write(b"".join(pkt(k, b"\x80" * 160) for k in range(10)) + pkt(20, b"\x00" * 1361)
+    + pkt(21, b"\x00" * 1360) + pkt(22, b"\x11" * 160, kind=0) + pkt(23, b"\x11" * 40, size=400)
+    + struct.pack("<H", 10) + b"\0" * 10 + pkt(24, b"\x22" * 1700))
+PY
+}
+
 # Stream pull packets: codec, limit byte, then records of kind, 16-bit length, bytes.
 seed_fuzz_stream_shaper() {
   python3 - "$1" <<'PY'
