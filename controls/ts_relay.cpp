@@ -665,8 +665,11 @@ bool DeliverToWindow(UINT msg, WPARAM wParam, LPARAM lParam)
         ReleaseAllocation(alarm);
     };
     if (!known) {
+        // Not knowing what it carries, give back whatever of it is ours.
         PlatformLog(3, "TS: message %u is not one the library posts; not posted", msg);
-        releaseOurs();
+        for (void* p : {reinterpret_cast<void*>(wParam), reinterpret_cast<void*>(lParam)})
+            if (IsLiveRecord(p))
+                ReleaseAllocation(p);
         Journal::Event("TS_PostMessage", {msg, 0});
         return false;
     }
