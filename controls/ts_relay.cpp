@@ -431,6 +431,7 @@ int TS_Login(const char* szAddr, int nPort, const char* szUser, const char* szDi
 
 void TS_LoginOut(int nLoginId)
 {
+    CallbackHub::Instance().CloseLogin(nLoginId);
     Journal::Call("TS_LoginOut", {nLoginId});
 }
 

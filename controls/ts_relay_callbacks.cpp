@@ -143,6 +143,23 @@ void CallbackHub::OpenSession(const std::string& key)
     }
 }
 
+void CallbackHub::CloseLogin(int login)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_closedLogins.size() >= kMaxClosedSessions)
+        m_closedLogins.erase(m_closedLogins.begin());
+    m_closedLogins.insert(login);
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        if (it->kind != Job::Real && it->kind != Job::UserId && it->login == login) {
+            m_queuedBytes -= it->data.size() + sizeof(Job);
+            it = m_queue.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    WaitOut(lock, [&] { return m_inFlightLogin == login; });
+}
+
 void CallbackHub::Clear()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -151,6 +168,7 @@ void CallbackHub::Clear()
     m_real.clear();
     m_closed.clear();
     m_closedOrder.clear();
+    m_closedLogins.clear();
 }
 
 // --- the queue and its thread -----------------------------------------------------
@@ -317,7 +335,7 @@ void CallbackHub::RunLocked(std::unique_lock<std::mutex>& lock, Job& job)
         if (it != m_real.end())
             reg = it->second;
     } else {
-        if (job.kind != Job::UserId && m_closed.count(key))
+        if (job.kind != Job::UserId && (m_closed.count(key) || m_closedLogins.count(job.login)))
             return;
         reg = m_global[static_cast<int>(job.kind)];
     }
@@ -325,6 +343,7 @@ void CallbackHub::RunLocked(std::unique_lock<std::mutex>& lock, Job& job)
         return;
     m_inFlightId = reg.id;
     m_inFlightKey = key;
+    m_inFlightLogin = job.kind == Job::Real || job.kind == Job::UserId ? 0 : job.login;
     lock.unlock();
 
     const char* data = job.data.empty() ? nullptr : job.data.data();
@@ -369,6 +388,7 @@ void CallbackHub::RunLocked(std::unique_lock<std::mutex>& lock, Job& job)
     lock.lock();
     m_inFlightId = 0;
     m_inFlightKey.clear();
+    m_inFlightLogin = 0;
     m_cv.notify_all();
 }
 

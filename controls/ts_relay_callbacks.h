@@ -74,6 +74,8 @@ public:
     // OpenSession of the same key.
     void CloseSession(const std::string& key);
     void OpenSession(const std::string& key);
+    // Ends the replay, by-date and download media of a login (logged out).
+    void CloseLogin(int login);
     // Forgets every registration and closed session.
     void Clear();
 
@@ -123,6 +125,8 @@ private:
     uint64_t m_nextId = 0;
     uint64_t m_inFlightId = 0;
     std::string m_inFlightKey;
+    int m_inFlightLogin = 0;
+    std::set<int> m_closedLogins;
 };
 
 } // namespace qelm::ts

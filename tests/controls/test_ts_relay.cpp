@@ -642,6 +642,10 @@ TEST_F(TsRelayTest, NothingIsCalledOnceARegistrationOrSessionIsGone)
          [](Gate* g) { TS_SetRealReplayCallback(GatedReplay, g); },
          [&] { return qelm::ts::FeedReplayData(4, key, 0, "f", 1, info, "/r/z.avi"); },
          [] { TS_SetRealReplayCallback(nullptr, nullptr); }, nullptr},
+        {"parent server logged out",
+         [](Gate* g) { TS_SetDownloadRealDataCallback(GatedDownload, g); },
+         [&] { return qelm::ts::FeedDownloadData(6, kName, 0, 0, "f", 1, 1, 10, "/r/v.avi"); },
+         [] { TS_LoginOut(6); }, nullptr},
     };
     for (const CloseCase& c : cases) {
         Gate gate;
