@@ -105,7 +105,7 @@ TEST_F(TsRelayTest, EveryCallIsJournaledWithItsArgumentsAndAnswer)
     TsSystemTime end{2026, 12, 5, 11, 23, 59, 58, 0};
     int live = 0;
 
-    const std::vector<CallCase> cases = {
+    std::vector<CallCase> cases = {
         {"serve on a local address", [] { return TS_StartTS("127.0.0.1", 7000, 16, 8); },
          {"call", "TS_StartTS", "127.0.0.1", "7000", "16", "8", "=1"}},
         {"limits changed while serving", [] { return TS_ModifyChannelCount(32, 4); },
@@ -150,10 +150,12 @@ TEST_F(TsRelayTest, EveryCallIsJournaledWithItsArgumentsAndAnswer)
          {"call", "TS_RspDeviceVideo", "1", kName, "1", "0", "9", "44", "", "", "=0"}},
         {"video answer opens a live session",
          [&] { return live = TS_RspDeviceVideo(0, kName, 1, 0, 9, 45, &video, nullptr); },
-         {"call", "TS_RspDeviceVideo", "0", kName, "1", "0", "9", "45", "H264", "", "=1"}},
+         {"call", "TS_RspDeviceVideo", "0", kName, "1", "0", "9", "45", "H264", "", "=live"}},
     };
     for (const CallCase& c : cases)
         c.call();
+    EXPECT_GT(live, 0);
+    cases.back().fields.back() = "=" + std::to_string(live);
 
     TsFrameInfo info{1, 0, 40.0, 1, 0};
     TS_ReportAVData(live, kName, 1, 0, 0, "abcd", 4, &info);
