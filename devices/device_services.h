@@ -5,6 +5,7 @@
 // nothing and answers "none".
 #pragma once
 
+#include "controls/ts_relay.h" // RelayDevItem
 #include "platform/geometry.h"
 #include "platform/types.h"
 
@@ -23,18 +24,6 @@ extern int g_bVideoTab;   // 1 after the live, record-search or alarm-search tab
 extern int g_nCfgSubPage; // 0 devices, 1 users, 2 plans, 3 remote configuration, 4 maintenance
 // Text of the item last right-clicked on the live page in cloud-login mode.
 extern std::string g_strRClickText;
-
-// One entry of a parent relay server's device list.
-struct RelayDevItem {
-    int32_t Type = 0;        // 0 video-server stream, 3 cascaded server, 4 NVR, others single devices
-    char Ip[64] = {};
-    char DevName[384] = {};
-    char Mac[64] = {};
-    int32_t ParentIndex = 0;
-    int32_t Index = 0;
-    int32_t State = 0;       // 0 offline, 1 online, 2 watched, 3 recording, 4 watched and recording
-    int32_t StreamFlag = 0;
-};
 
 // A parent relay server this client is logged in to.
 struct Qelm2Node {

@@ -272,4 +272,12 @@ long UndeliveredPayloadsFreed()
 {
     return g_undeliveredFreed.load();
 }
+
+void ProcessSentMessages()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return;
+    QCoreApplication::sendPostedEvents(nullptr, SentEventType());
+}
 } // namespace qelm

@@ -53,4 +53,9 @@ namespace qelm {
 // Number of payloads freed by the layer because they were not delivered
 // (a diagnostic for tests and the log).
 long UndeliveredPayloadsFreed();
+
+// On the UI thread: runs the messages other threads are sending to its
+// windows and waiting on. For a UI-thread wait on a worker that may be
+// inside SendMessage; elsewhere it does nothing.
+void ProcessSentMessages();
 } // namespace qelm
