@@ -62,9 +62,43 @@ int PtzAddrFor(std::size_t count)
     return count + 1 > 255 ? 0 : static_cast<int>(count + 1);
 }
 
+bool IsKnown(const DeviceInfo& e)
+{
+    for (const DeviceInfo& d : g_lstDevInfo)
+        if (std::strcmp(d.DevName, e.DevName) == 0 || std::strcmp(d.DevId, e.DevId) == 0 ||
+            std::strcmp(d.IPAddr, e.IPAddr) == 0)
+            return true;
+    return false;
+}
+
+void Register(DeviceInfo& d, bool sinks, bool timeSync)
+{
+    d.pAuxPtzCtrl = g_pAuxPtzCtrl;
+    d.pAuxPTZEvents = g_pAuxPTZEvents;
+    if (sinks) {
+        d.pRtspEvent1 = new CRtspEvents(nullptr, g_pRtspPullCtrl);
+        d.pRtspEvent2 = new CRtspEvents(nullptr, g_pRtspPullCtrl);
+    }
+    if (!g_pAuxPtzCtrl)
+        return;
+    d.AuxPtzId = g_pAuxPtzCtrl->AddDevice(d.IPAddr, d.PtzPort, d.LoginName, d.LoginPsw);
+    if (timeSync) {
+        const DispInfoSetting& cfg = g_DispInfoSetting;
+        g_pAuxPtzCtrl->SetTimeSync(d.AuxPtzId, cfg.SyncTimeEnable, cfg.SyncTimeDiff, cfg.SyncTimeInterval);
+    }
+}
+
+void Append(const DeviceInfo& d)
+{
+    qelm::CsLock lock(g_csDevList);
+    g_lstDevInfo.push_back(d);
+}
+
+} // namespace
+
 // A record from a search block: its fields, the default account, and the
 // single-row fields of its layout.
-DeviceInfo FromBlock(const IpcSearchInfo& b, const char* group, int ptzAddr)
+DeviceInfo DiscoveryEntry(const IpcSearchInfo& b, const char* group, int ptzAddr)
 {
     DeviceInfo d{};
     Put(d.DevSN, Field(b.serial));
@@ -119,40 +153,6 @@ DeviceInfo FromBlock(const IpcSearchInfo& b, const char* group, int ptzAddr)
     }
     return d;
 }
-
-bool IsKnown(const DeviceInfo& e)
-{
-    for (const DeviceInfo& d : g_lstDevInfo)
-        if (std::strcmp(d.DevName, e.DevName) == 0 || std::strcmp(d.DevId, e.DevId) == 0 ||
-            std::strcmp(d.IPAddr, e.IPAddr) == 0)
-            return true;
-    return false;
-}
-
-void Register(DeviceInfo& d, bool sinks, bool timeSync)
-{
-    d.pAuxPtzCtrl = g_pAuxPtzCtrl;
-    d.pAuxPTZEvents = g_pAuxPTZEvents;
-    if (sinks) {
-        d.pRtspEvent1 = new CRtspEvents(nullptr, g_pRtspPullCtrl);
-        d.pRtspEvent2 = new CRtspEvents(nullptr, g_pRtspPullCtrl);
-    }
-    if (!g_pAuxPtzCtrl)
-        return;
-    d.AuxPtzId = g_pAuxPtzCtrl->AddDevice(d.IPAddr, d.PtzPort, d.LoginName, d.LoginPsw);
-    if (timeSync) {
-        const DispInfoSetting& cfg = g_DispInfoSetting;
-        g_pAuxPtzCtrl->SetTimeSync(d.AuxPtzId, cfg.SyncTimeEnable, cfg.SyncTimeDiff, cfg.SyncTimeInterval);
-    }
-}
-
-void Append(const DeviceInfo& d)
-{
-    qelm::CsLock lock(g_csDevList);
-    g_lstDevInfo.push_back(d);
-}
-
-} // namespace
 
 void GetDefaultGroupName(char* out, std::size_t size)
 {
@@ -272,7 +272,7 @@ int CFirstRunDiscovery::CollectSearchResults()
         IpcSearchInfo block{};
         if (search->GetDevice(i, reinterpret_cast<uint8_t*>(&block), int32_t(sizeof block)) != 0)
             continue;
-        DeviceInfo entry = FromBlock(block, group, PtzAddrFor(m_lstSearchDev.size()));
+        DeviceInfo entry = DiscoveryEntry(block, group, PtzAddrFor(m_lstSearchDev.size()));
         entry.SearchIndex = i;
         if (IsSameSubnet(entry.IPAddr, ips, count))
             m_lstSearchDev.push_front(entry);
@@ -312,7 +312,7 @@ int CFirstRunDiscovery::AddSearchedDevices()
             continue;
         IpcSearchInfo block;
         std::memcpy(&block, entry.SearchRecord, sizeof block);
-        DeviceInfo d = FromBlock(block, group, PtzAddrFor(count));
+        DeviceInfo d = DiscoveryEntry(block, group, PtzAddrFor(count));
         d.SearchIndex = entry.SearchIndex;
         if (d.DevType == 0) {
             for (int i = 0; i < 5; ++i) {

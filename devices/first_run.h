@@ -12,11 +12,17 @@
 #include <memory>
 
 class CZizevaVEDCtrl;
+struct IpcSearchInfo;
 
 // CIPCClientDlg::RemoveDeviceById: every record of the device (all rows of a
 // video server or NVR, the single row of others), through the shared
 // teardown; no save, no tree rebuild.
 void RemoveDeviceById(const char* devId);
+
+// A discovery entry from a camera-search block (whose texts may fill their
+// fields without an end): its fields, the default account and group, and
+// the single-row fields of its model's layout.
+DeviceInfo DiscoveryEntry(const IpcSearchInfo& block, const char* group, int ptzAddr);
 
 // The default group's name: the group with nType 1, else the first group.
 void GetDefaultGroupName(char* out, std::size_t size);
