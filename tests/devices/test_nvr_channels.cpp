@@ -3,6 +3,7 @@
 #include "supervision_util.h"
 
 #include "devices/nvr_channels.h"
+#include "core/recinfo.h"
 #include "media/sink_targets.h"
 
 #include <cstring>
@@ -217,6 +218,21 @@ TEST_F(NvrChannelsTest, ExistenceAndRemovalAbove)
     EXPECT_EQ(host.Take().back(), "TS_NotifyUpdateDeviceList");
     EXPECT_EQ(RemoveNvrChannelsAbove(Row("Recorder"), 1), 0);
     EXPECT_TRUE(host.Take().empty());
+}
+
+TEST_F(NvrChannelsTest, ShrinkKeepsTheOtherRowsInPlans)
+{
+    Count("4");
+    RecScheme* plan = new RecScheme{};
+    for (DeviceInfo& d : g_lstDevInfo)
+        if (std::strcmp(d.DevId, "NVR1") == 0)
+            plan->lstDev.push_back(&d);
+    g_lstRecSchemeInfo.push_back(plan);
+    Count("2");
+    std::vector<std::string> members;
+    for (const DeviceInfo* d : plan->lstDev)
+        members.push_back(d->DevName);
+    EXPECT_EQ(members, Expect({"Recorder", "Channel-1", "Channel-2"}));
 }
 
 } // namespace
