@@ -4,9 +4,11 @@
 #include "supervision_util.h"
 
 #include "devices/dev_status.h"
+#include "core/log.h"
 #include "media/rtsp_events.h"
 
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -269,6 +271,49 @@ TEST_F(DevStatusTest, AlarmHookMarksTheChannelForRecording)
     host.closing = true;
     OnDeviceAlarm(&Rec("Gate"), &input);
     EXPECT_TRUE(host.Take().empty());
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::string> LogMessages(const std::string& path)
+{
+    std::ifstream in(path);
+    std::vector<std::string> out;
+    std::string line;
+    while (std::getline(in, line)) {
+        // "[Qelm2]:" + 19 characters of time + two blanks + the message.
+        if (line.size() > 29)
+            out.push_back(line.substr(29));
+    }
+    return out;
+}
+
+TEST_F(DevStatusTest, LogTexts)
+{
+    const std::string path = dir.filePath("clientlog.txt").toStdString();
+    CloseLog();
+    ASSERT_EQ(OpenLog(path.c_str()), 0);
+    Rec("Gate").Online = 0;
+    OnDevStatusResponse(11, kDevEvLoggedIn);
+    OnDevStatusResponse(11, kDevEvLost);
+    SetDvsOnline(0);
+    OnDevStatusResponse(21, kDevEvLoggedIn);
+    OnDevStatusResponse(11, kDevEvTalkOk);
+    OnDevStatusResponse(11, kDevEvTalkFailed);
+    CloseLog();
+    const std::vector<std::string> lines = LogMessages(path);
+    for (const char* want : {
+             "CIPCClientDlg::OnDevStatusResponse: DevName=Gate login ok!",
+             "CIPCClientDlg::OnDevStatusResponse: get system version info,DevName=Gate, lAuxPtzId=11",
+             "CIPCClientDlg::OnDevStatusResponse: The device offline. DevName=Gate, lAuxPtzId=11",
+             "CIPCClientDlg::OnDevStatusResponse(): get dvs system version info,DevName=10.0.0.2-Stream1, lAuxPtzId=21",
+             "CIPCClientDlg::OnDevStatusResponse(): DVS DevName=10.0.0.2-Stream5 login ok!",
+             "CIPCClientDlg::OnDevStatusResponse(): Receive  EVENT_STARTAUDIOOK, AuxPtzId=11",
+             "CIPCClientDlg::OnDevStatusResponse(): Receive  EVENT_STARTAUDIOFAILED, AuxPtzId=11",
+         })
+        EXPECT_NE(std::find(lines.begin(), lines.end(), want), lines.end()) << want;
 }
 
 } // namespace
