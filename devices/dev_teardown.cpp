@@ -66,7 +66,10 @@ std::list<DeviceInfo>::iterator RemoveDeviceRecord(std::list<DeviceInfo>::iterat
         if (!plan)
             continue;
         plan->lstDev.remove_if(
-            [&](const DeviceInfo* m) { return m == &d || (m && std::strcmp(m->DevId, d.DevId) == 0); });
+            [&](const DeviceInfo* m) {
+                // Rows of one device share DevId: only this row's membership goes.
+                return m == &d || (m && std::strcmp(m->DevId, d.DevId) == 0 && std::strcmp(m->DevName, d.DevName) == 0);
+            });
     }
     if (d.P2pLoginId > 0 && g_pRtspPullCtrl) {
         g_pRtspPullCtrl->DelStream(d.P2pLoginId);

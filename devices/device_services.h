@@ -15,6 +15,8 @@
 #include <vector>
 
 struct DeviceInfo;
+struct _ALARM_INFO;
+class CZizevaVEDCtrl;
 struct DevGroupInfo;
 class RecScheme;
 
@@ -104,6 +106,42 @@ public:
     virtual void TsNotifyUpdateDeviceList() {}
     virtual void TsReportDeviceState(const char*, int, int) {}
     virtual int TsInviteDeviceVideo(int, const char*, int, int) { return 0; }
+
+    // Status supervision, NVR channels, cloud notices and first-run discovery.
+    virtual void UpdateDevTreeStatus() {}
+    virtual bool IsClosing() { return false; }
+    // The alarm list's entry point (row, log, linkage, sound, relay report).
+    virtual void OnDisplayAlarmInfo(DeviceInfo*, const _ALARM_INFO*) {}
+    virtual bool HasRecScheduler() { return false; }
+    // Talk answers by pane key. GridSetSpeakStatus: 0 when a pane of that
+    // grid matched, -1 when none did.
+    virtual int GridSetSpeakStatus(int, const char*, int) { return -1; }
+    virtual bool MapVideoHoldsTalk() { return false; }
+    virtual void MapVideoSetSpeakStatus(const char*, int) {}
+    virtual bool AlarmActHoldsTalk() { return false; }
+    virtual void AlarmActSetSpeakStatus(const char*, int) {}
+    // A string-table text in the message box of one window (mode 2).
+    enum MsgOwner { kMsgMain = 0, kMsgAlarmAct, kMsgMap, kMsgGrid };
+    virtual void ShowMsg(int, int, unsigned) {}
+    virtual void UnbindTvWallCamera(const char*) {}
+    // Recording-plan page: false until it exists.
+    virtual bool HasRecordPage() { return false; }
+    virtual void AddDeviceToDefaultStrategy(const DeviceInfo&) {}
+    virtual void EnsureDefaultStrategy() {}
+    // Main window timers of the first-run sequence.
+    virtual void SetMainTimer(unsigned, unsigned) {}
+    virtual void KillMainTimer(unsigned) {}
+    // The count-down dialog: IDOK when it ran out, IDCANCEL when stopped.
+    virtual int RunCountDown(int) { return 1; }
+    // The system-modal yes/no question of a string-table text: IDYES or IDNO.
+    virtual int AskYesNo(unsigned) { return 7; }
+    // The address change dialog on the listed cameras.
+    virtual void RunModifyIpDlg(std::list<DeviceInfo>*, CZizevaVEDCtrl*) {}
+    // Selects the group in the device panel and plays it.
+    virtual void PlayGroup(const char*) {}
+    // The device page's removal of a cloud device's records (no save, no
+    // message when report is 0).
+    virtual void DeleteCloudDevice(const char* devId, int report);
 };
 
 // UI thread. Null unregisters.

@@ -244,7 +244,8 @@ void CRtspEvents::OnStreamStatus(int32_t streamId, int32_t status, const char* t
                          [](WPARAM w, LPARAM) { delete[] reinterpret_cast<char*>(w); }))
             delete[] block;
     } else if (status == 77) {
-        qelm::PostText(hMain, WM_CHANNEL_STATES, static_cast<WPARAM>(p2pLoginId), text);
+        qelm::PostText(hMain, WM_CHANNEL_STATES,
+                       static_cast<WPARAM>(static_cast<uint32_t>(p2pLoginId)) | kChannelStatesFromStream, text);
     } else if (status == 7) {
         if (!data)
             return;

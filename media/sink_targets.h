@@ -29,6 +29,11 @@ enum : UINT {
     WM_DOWNLOAD_PROGRESS = WM_USER + 5902,      // AuxPtzId, text
 };
 
+// WM_CHANNEL_STATES names its NVR by AuxPtzId (device-control sink) or by
+// P2pLoginId (stream sink); the two number spaces overlap, so the stream
+// sink marks its wParam with this bit. The id is the low 32 bits.
+inline constexpr WPARAM kChannelStatesFromStream = WPARAM(1) << 40;
+
 // Payload of WM_DEV_CONFIG_RESPONSE for 1012 and 1014; the handler deletes
 // it, which frees the text.
 struct DevConfigResponse {

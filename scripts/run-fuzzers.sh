@@ -284,6 +284,25 @@ PY
 }
 
 # Stream pull packets: codec, limit byte, then records of kind, 16-bit length, bytes.
+seed_fuzz_udp_login() {
+  python3 - "$1" <<'PY'
+import struct, sys
+out = sys.argv[1]
+def pkt(cmd, length, body=b""):
+    b = b"kwzd" + struct.pack("<IHHI", length - 16, 16, cmd, 0) + body
+    return b + bytes(max(0, length - len(b)))
+open(out + "/login_ok", "wb").write(pkt(6, 160, struct.pack("<IIII", 0, 0, 0x11, 0x22)))
+open(out + "/login_refused", "wb").write(pkt(6, 160, struct.pack("<I", 1)))
+open(out + "/login_short", "wb").write(pkt(6, 159))
+open(out + "/keepalive_rsp", "wb").write(pkt(10, 16))
+text = b"ip:10.1.2.3\r\nptz:8091\r\nweb:80\r\nvideo:554\r\nph:1"
+open(out + "/notice", "wb").write(pkt(2, 1232, struct.pack("<QI", 2**64 - 1, 100001004) + text))
+open(out + "/notice_long", "wb").write(pkt(2, 1300, struct.pack("<QI", 7, 100001001) + b"A" * 1204))
+open(out + "/notice_short", "wb").write(pkt(2, 1000))
+open(out + "/header_only", "wb").write(b"kwzd" + bytes(11))
+PY
+}
+
 seed_fuzz_stream_shaper() {
   python3 - "$1" <<'PY'
 import struct, sys

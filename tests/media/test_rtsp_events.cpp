@@ -607,7 +607,7 @@ TEST(RtspEvents, StatusFilterAndPosts)
                 EXPECT_EQ(p.text, s.devId);
                 EXPECT_EQ(p.lParam, s.code);
             } else {
-                EXPECT_EQ(p.wParam, 901u) << "the record's P2pLoginId";
+                EXPECT_EQ(p.wParam, 901u | kChannelStatesFromStream) << "the record's P2pLoginId, marked as the stream sink's";
                 EXPECT_EQ(p.text, s.text);
             }
         }
