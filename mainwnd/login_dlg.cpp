@@ -342,7 +342,8 @@ void CLoginDlg::OnBnClickedOk()
     qelm::CopyBounded(g_szLoginUser, sizeof g_szLoginUser, name);
     qelm::CopyBounded(g_szLoginPsw, sizeof g_szLoginPsw, digest);
     SetLogUserName(g_szLoginUser);
-    WriteLog(6, "CLoginDlg: user %s logged in", g_szLoginUser);
+    WriteLog(6, "CLoginDlg: user %s logged in, rights %d %d %d %d %d %d %d", g_szLoginUser, g_UserRights[0],
+             g_UserRights[1], g_UserRights[2], g_UserRights[3], g_UserRights[4], g_UserRights[5], g_UserRights[6]);
     EndDialog(IDOK);
 }
 
