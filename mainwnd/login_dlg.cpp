@@ -105,6 +105,9 @@ void CLoginDlg::CreateControls()
 {
     const CRect size = Dlu(0, 0, 235, 127);
     resize(size.Width(), size.Height());
+    QFont font = this->font(); // the template's 8-point dialog font
+    font.setPointSize(8);
+    setFont(font);
     int label = 0;
     for (const TemplateItem& t : kTemplate) {
         QWidget* w = nullptr;
@@ -557,8 +560,19 @@ void CLoginDlg::OnSize(UINT nType, int cx, int cy)
     QPainterPath round;
     round.addRoundedRect(QRectF(0, 0, width(), height()), 4.5, 4.5);
     setMask(QRegion(round.toFillPolygon().toPolygon()));
-    for (const login::CtrlPlace& place : login::VerifyLayout(cx, cy, g_nLanguage, m_nUnlock == 1))
-        if (QWidget* w = GetDlgItem(place.id))
-            w->setGeometry(place.rect.ToQ());
+    for (const login::CtrlPlace& place : login::VerifyLayout(cx, cy, g_nLanguage, m_nUnlock == 1)) {
+        QWidget* w = GetDlgItem(place.id);
+        if (!w)
+            continue;
+        QRect r = place.rect.ToQ();
+        // A label whose text is wider than its place here grows to the left,
+        // keeping the right edge by its field.
+        if (auto* label = dynamic_cast<CTransparentStatic*>(w)) {
+            const int need = label->fontMetrics().horizontalAdvance(label->text()) + 2;
+            if (need > r.width())
+                r.setLeft(std::max(0, r.right() + 1 - need));
+        }
+        w->setGeometry(r);
+    }
     update();
 }

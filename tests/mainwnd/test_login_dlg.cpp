@@ -422,3 +422,46 @@ TEST_F(LoginDlgTest, CloudLoginGrantsAllRightsAndAFailedExchangeShowsItsCode)
 }
 
 } // namespace
+
+namespace {
+
+// Each mode's picture: the background, the controls of the mode, and in
+// verify mode the rounded window. QELM2_PICTURES names a folder to keep them.
+TEST_F(LoginDlgTest, PictureOfEachMode)
+{
+    std::strcpy(g_szLoginUser, "op");
+    const char* folder = std::getenv("QELM2_PICTURES");
+    struct Mode {
+        int verify, unlock;
+        const char* name;
+    } modes[] = {{0, 0, "login"}, {1, 0, "exit"}, {1, 1, "unlock"}};
+    for (const Mode& m : modes) {
+        SCOPED_TRACE(m.name);
+        CLoginDlg dlg(nullptr, m.verify, m.unlock);
+        Run(dlg, [&](CLoginDlg& d) {
+            QCoreApplication::processEvents(); // the posted layout
+            const QImage picture = d.grab().toImage();
+            EXPECT_EQ(picture.size(), d.size());
+            if (m.verify == 0) {
+                EXPECT_TRUE(d.mask().isEmpty());
+            } else {
+                EXPECT_FALSE(d.mask().contains(QPoint(0, 0))); // the rounded corner
+                EXPECT_TRUE(d.mask().contains(d.rect().center()));
+            }
+            const bool verify = m.verify == 1;
+            for (UINT id : {CLoginDlg::IDC_CHECK_AUTO_LOGIN, CLoginDlg::IDC_CHECK_SAVE_PSW, CLoginDlg::IDC_CHECK_CLOUD,
+                            CLoginDlg::IDC_EDIT_CLOUD_SVR})
+                EXPECT_EQ(d.GetDlgItem(id)->isVisible(), !verify) << id;
+            if (verify) {
+                // the password field sits below the middle, 140 pixels wide
+                const QRect psw = d.GetDlgItem(CLoginDlg::IDC_EDIT_PSW)->geometry();
+                EXPECT_EQ(psw.width(), 140);
+                EXPECT_EQ(psw.top(), d.height() / 2 - 35 + 32);
+            }
+            if (folder)
+                picture.save(QString::fromUtf8(folder) + "/login-mode-" + m.name + ".png");
+        });
+    }
+}
+
+} // namespace
