@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -80,7 +81,7 @@ LanInfo ParseRegInfo(const std::string& text)
     if (text.empty() || !qelm::XmlNestingWithin(text))
         return lan;
     TiXmlDocument doc;
-    doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+    doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);
     const TiXmlElement* root = doc.RootElement();
     const TiXmlElement* network = root ? root->FirstChildElement("network") : nullptr;
     if (!network)
@@ -182,7 +183,8 @@ public:
         if (d.DevType == 4) {
             d.CfgPort = d.PtzPort;
             d.PtzPort = d.VideoPort;
-            d.VideoPort = d.VideoPort - 1;
+            if (d.VideoPort > std::numeric_limits<std::int32_t>::min())
+                d.VideoPort = d.VideoPort - 1;
             d.RtpOverRtsp = 2;
         } else {
             d.RtpOverRtsp = 1;
@@ -249,13 +251,15 @@ int DevTypeOfCode(int code, int* secondNvr)
     }
 }
 
+// Parsed byte by byte: the texts stay UTF-8 as sent, and a cut-off multi-byte
+// sequence cannot lead the parser past the end of the text.
 void ParseReply(const char* body, const std::string& devDomain, bool digestDevPass, Reply& out)
 {
     out = Reply{};
     if (!body || !qelm::XmlNestingWithin(body))
         return;
     TiXmlDocument doc;
-    doc.Parse(body, nullptr, TIXML_ENCODING_UTF8);
+    doc.Parse(body, nullptr, TIXML_ENCODING_LEGACY);
     const TiXmlElement* root = doc.RootElement();
     if (!root)
         return;

@@ -138,7 +138,7 @@ class LoginEndToEnd(unittest.TestCase):
                     app.do("click", window=LOGIN, id=1000)
                     self.assertIn(self.message(app), TEXTS[msg])
                     self.assertTrue(app.window(LOGIN)["visible"])
-            # exactly 32 characters pass the checks; the login then goes on
+            # the right password, with Enter in the password field
             self.fill(app, "admin", "admin")
             app.do("key", window=LOGIN, id=1003, key="Return")
             self.exit_main(app)
