@@ -1,7 +1,6 @@
 // Start-up and shut-down order of the client.
 #include "app/ipc_client_app.h"
 
-#include "app/login_placeholder_dlg.h"
 #include "app/main_placeholder_dlg.h"
 #include "app/single_instance.h"
 #include "app/splash_dlg.h"
@@ -9,6 +8,7 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/recinfo.h"
+#include "mainwnd/login_dlg.h"
 #include "controls/device_sim.h"
 #include "media/mp4_writer.h"
 #include "platform/msgbox.h"
@@ -171,7 +171,7 @@ BOOL CIPCClientApp::InitInstance()
         g_bAutoLoginArg = 1;
 
     {
-        CLoginPlaceholderDlg login;
+        CLoginDlg login(nullptr, 0, 0);
         if (login.DoModal() != IDOK) {
             g_pSplashDlg->DestroyWindow();
             delete g_pSplashDlg;

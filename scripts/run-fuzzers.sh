@@ -58,6 +58,18 @@ seed_fuzz_cloud_reply() {
   printf '\x00\x01<xml>no header</xml>' >"$1/no_header"
 }
 
+# Cloud login replies: one option byte (device-password digest), then the body.
+seed_fuzz_cloud_login() {
+  printf '\x00<xml><err>0</err><ip>1.1.1.1</ip><p2pserver>p</p2pserver><relaysvrlist>r</relaysvrlist><ls><DevID>c</DevID><devtype>100</devtype><devip>1.1.1.1</devip><devname>Gate</devname><devreginfo>&lt;r&gt;&lt;network&gt;&lt;ip&gt;10.0.0.2&lt;/ip&gt;&lt;web&gt;80&lt;/web&gt;&lt;ptz&gt;1&lt;/ptz&gt;&lt;video&gt;554&lt;/video&gt;&lt;/network&gt;&lt;/r&gt;</devreginfo></ls></xml>' >"$1/camera"
+  printf '\x01<xml><ls><DevID>n</DevID><devtype>201</devtype><devip>2.2.2.2</devip><devisonline>1</devisonline><devchannelcount>4</devchannelcount><devchannelstate>1011</devchannelstate><devloginpass>pw</devloginpass><p2pserver>q</p2pserver></ls><ls><DevID>m</DevID><devip>3.3.3.3</devip></ls></xml>' >"$1/recorder"
+  printf '\x00<xml><err>5</err><ls><DevID>x</DevID><devip>1.1.1.1</devip></ls></xml>' >"$1/refused"
+  # a long UTF-8 lead byte near the end once led the parser past it
+  printf '\x00<xml><err>5/evtype' >"$1/cut_utf8"
+  head -c 17 /dev/zero | tr '\0' '\315' >>"$1/cut_utf8"
+  printf '\xff\xff' >>"$1/cut_utf8"
+  head -c 45 /dev/zero | tr '\0' '\315' >>"$1/cut_utf8"
+}
+
 seed_fuzz_core_text() {
   printf 'YWJj\nYWI=' >"$1/base64"
   printf '张国强\nzg*' >"$1/pinyin"

@@ -1123,24 +1123,36 @@ struct Language {
 
 QImage LoginPicture(const QString& subtitle, bool verify)
 {
-    // The login dialog is 235 x 127 dialog units; its controls start 43 units down.
+    // The login dialog is 235 x 127 dialog units; its controls start 43 units
+    // down. The verify dialog centres its fields, so its band is lower.
     const int w = 360, h = 210;
+    const int band = verify ? 44 : 62;
     QImage img = Background(w, h, QColor(0xFB, 0xFC, 0xFD), QColor(0xEC, 0xF0, 0xF5));
     QPainter p(&img);
     Begin(p);
     QLinearGradient head(0, 0, w, 0);
     head.setColorAt(0, kNavy);
     head.setColorAt(1, kNavy2);
-    p.fillRect(QRect(0, 0, w, 62), head);
-    p.fillRect(QRect(0, 62, w, 2), verify ? kOrange : kAccent);
+    p.fillRect(QRect(0, 0, w, band), head);
+    p.fillRect(QRect(0, band, w, 2), verify ? kOrange : kAccent);
+    const double r = verify ? 13 : 17;
+    const QPointF c(verify ? 24 : 32, band / 2.0);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x0E, 0x15, 0x20));
-    p.drawEllipse(QPointF(32, 31), 17, 17);
+    p.drawEllipse(c, r, r);
     p.setBrush(verify ? kOrange : kAccent);
-    p.drawEllipse(QPointF(32, 31), 9, 9);
+    p.drawEllipse(c, r * 0.53, r * 0.53);
     p.setBrush(QColor(255, 255, 255, 210));
-    p.drawEllipse(QPointF(29.5, 28.5), 2.5, 2.5);
+    p.drawEllipse(c - QPointF(2.5, 2.5), 2.5, 2.5);
     p.setPen(Qt::white);
+    if (verify) {
+        p.setFont(UiFont(15, true));
+        p.drawText(QRectF(46, 0, 110, band), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Corvane"));
+        p.setPen(QColor(0xB9, 0xC6, 0xD8));
+        p.setFont(UiFont(11));
+        p.drawText(QRectF(150, 0, w - 160, band), Qt::AlignRight | Qt::AlignVCenter, subtitle);
+        return img;
+    }
     p.setFont(UiFont(20, true));
     p.drawText(QRectF(60, 8, w - 70, 28), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Corvane"));
     p.setPen(QColor(0xB9, 0xC6, 0xD8));

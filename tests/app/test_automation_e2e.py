@@ -27,23 +27,25 @@ class AutomationEndToEnd(unittest.TestCase):
 
     def test_list_click_save_login_close(self):
         with Program(self.copy.exe) as app:
-            login = app.wait_for(lambda: app.window("CLoginPlaceholderDlg"), what="the login window")
+            login = app.wait_for(lambda: app.window("CLoginDlg"), what="the login window")
             self.assertTrue(login["visible"])
-            by_id = {c["id"]: c for c in login["controls"]}
-            self.assertEqual(by_id[1]["class"], "QPushButton")
-            self.assertEqual(by_id[1]["text"], "OK")
-            self.assertTrue(by_id[1]["enabled"])
-            self.assertEqual(by_id[1001]["text"], "admin")
+            by_id = {c["id"]: c for c in login["controls"] if c.get("owner") == "CLoginDlg"}
+            self.assertEqual(by_id[1000]["class"], "CGdipButton")
+            self.assertIn(by_id[1000]["text"], ("Login", "登录"))
+            self.assertTrue(by_id[1000]["enabled"])
+            self.assertEqual(by_id[1002]["text"], "")
 
             picture = os.path.join(app.tmp.name, "login.png")
-            app.do("save", window="CLoginPlaceholderDlg", path=picture)
+            app.do("save", window="CLoginDlg", path=picture)
             self.assertEqual(png_size(picture), (login["w"], login["h"]))
 
-            self.assertFalse(app.request("click", window="CLoginPlaceholderDlg", id=4242)["ok"])
+            self.assertFalse(app.request("click", window="CLoginDlg", id=4242)["ok"])
             self.assertFalse(app.request("click", window="NoSuchDlg", id=1)["ok"])
-            self.assertFalse(app.request("bogus", window="CLoginPlaceholderDlg")["ok"])
+            self.assertFalse(app.request("bogus", window="CLoginDlg")["ok"])
 
-            app.do("click", window="CLoginPlaceholderDlg", id=1)  # OK
+            app.do("type", window="CLoginDlg", id=1002, text="admin")
+            app.do("type", window="CLoginDlg", id=1003, text="admin")
+            app.do("click", window="CLoginDlg", id=1000)  # Login
             main = app.wait_for(lambda: app.window("CMainPlaceholderDlg"), what="the main window")
             self.assertTrue(main["visible"])
             app.do("click", window="CMainPlaceholderDlg", id=1003)  # Exit

@@ -51,9 +51,21 @@ class Lifecycle(unittest.TestCase):
         return Program(self.copy.exe, args=args, data_dir=self.copy.dir)
 
     def cancel_login(self, app):
-        app.wait_for(lambda: app.window("CLoginPlaceholderDlg"), what="the login window")
-        app.do("click", window="CLoginPlaceholderDlg", id=2)
+        app.wait_for(lambda: app.window("CLoginDlg"), what="the login window")
+        app.do("click", window="CLoginDlg", id=1001)
         self.assertEqual(app.wait_exit(), 0, app.output())
+
+    def save_admin_login(self):
+        """Logs in once as admin with the password saved, as "autologin" needs."""
+        with self.start() as app:
+            app.wait_for(lambda: app.window("CLoginDlg"), what="the login window")
+            app.do("type", window="CLoginDlg", id=1002, text="admin")
+            app.do("type", window="CLoginDlg", id=1003, text="admin")
+            app.do("click", window="CLoginDlg", id=1006)
+            app.do("click", window="CLoginDlg", id=1000)
+            app.wait_for(lambda: app.window("CMainPlaceholderDlg"), what="the main window")
+            app.do("click", window="CMainPlaceholderDlg", id=1003)
+            self.assertEqual(app.wait_exit(), 0, app.output())
 
     def assert_in_order(self, lines, expected):
         pos = 0
@@ -66,12 +78,12 @@ class Lifecycle(unittest.TestCase):
     def test_first_start_writes_templates_and_cancel_saves_and_logs_exit(self):
         self.assertFalse(os.path.exists(self.copy.path("Config")))
         with self.start() as app:
-            app.wait_for(lambda: app.window("CLoginPlaceholderDlg"), what="the login window")
+            app.wait_for(lambda: app.window("CLoginDlg"), what="the login window")
             for name in ("UserInfo.xml", "DevInfo.xml", "RecInfo.xml"):
                 self.assertTrue(os.path.isfile(self.copy.path("Config", name)), name)
             before = {n: os.stat(self.copy.path("Config", n)).st_mtime_ns for n in ("UserInfo.xml", "RecInfo.xml")}
             time.sleep(0.05)
-            app.do("click", window="CLoginPlaceholderDlg", id=2)
+            app.do("click", window="CLoginDlg", id=1001)
             self.assertEqual(app.wait_exit(), 0, app.output())
         for name, stamp in before.items():
             self.assertGreater(os.stat(self.copy.path("Config", name)).st_mtime_ns, stamp, name + " saved at exit")
@@ -108,18 +120,18 @@ class Lifecycle(unittest.TestCase):
 
     def test_second_instance_shows_busy_text_and_ends(self):
         with self.start() as first:
-            first.wait_for(lambda: first.window("CLoginPlaceholderDlg"), what="the login window")
+            first.wait_for(lambda: first.window("CLoginDlg"), what="the login window")
             config_stamp = os.stat(self.copy.path("Config", "UserInfo.xml")).st_mtime_ns
             with self.start() as second:
                 box = second.wait_for(lambda: (lambda b: b if b["open"] else None)(second.do("msgbox")),
                                       what="the busy message")
                 self.assertIn(box["text"], BUSY_TEXTS)
                 self.assertEqual(box["caption"], "")
-                self.assertIsNone(second.window("CLoginPlaceholderDlg"))
+                self.assertIsNone(second.window("CLoginDlg"))
                 second.do("msgbox-answer", button=1)
                 self.assertEqual(second.wait_exit(), 0, second.output())
             self.assertEqual(os.stat(self.copy.path("Config", "UserInfo.xml")).st_mtime_ns, config_stamp)
-            self.assertIsNotNone(first.window("CLoginPlaceholderDlg"))
+            self.assertIsNotNone(first.window("CLoginDlg"))
             self.cancel_login(first)
         # the first instance's lock is gone with it: a new start gets its own login
         with self.start() as again:
@@ -134,7 +146,7 @@ class Lifecycle(unittest.TestCase):
             with open(os.path.join(config, name), "w") as f:
                 f.write("<DevInfo/>")
         with self.start() as first:
-            first.wait_for(lambda: first.window("CLoginPlaceholderDlg"), what="the login window")
+            first.wait_for(lambda: first.window("CLoginDlg"), what="the login window")
             left = sorted(n for n in os.listdir(config) if n in stale + others)
             self.assertEqual(left, sorted(others))
             # a second start finds the first running and leaves its saves alone
@@ -152,16 +164,17 @@ class Lifecycle(unittest.TestCase):
         self.assertEqual(len(removed), len(stale), removed)
 
     def test_autologin_argument_is_exact(self):
+        self.save_admin_login()
         for args, logs_in in ((["autologin"], True), (["AutoLogin"], False), (["autologin", "x"], False)):
             with self.subTest(args=args), self.start(*args) as app:
                 if logs_in:
                     main = app.wait_for(lambda: app.window("CMainPlaceholderDlg"), what="the main window")
                     self.assertTrue(main["visible"])
-                    self.assertIsNone(app.window("CLoginPlaceholderDlg"))
+                    self.assertIsNone(app.window("CLoginDlg"))
                     app.do("click", window="CMainPlaceholderDlg", id=1003)
                     self.assertEqual(app.wait_exit(), 0, app.output())
                 else:
-                    app.wait_for(lambda: app.window("CLoginPlaceholderDlg"), what="the login window")
+                    app.wait_for(lambda: app.window("CLoginDlg"), what="the login window")
                     time.sleep(0.5)
                     self.assertIsNone(app.window("CMainPlaceholderDlg"))
                     self.cancel_login(app)
@@ -241,6 +254,8 @@ class Lifecycle(unittest.TestCase):
         self.assertTrue(any("recovered 1 interrupted record files" in l for l in self.copy.log_lines()))
 
     def test_watchdog_started_once_and_restarts_a_killed_client(self):
+        self.save_admin_login()
+        starts = self.copy.log_lines().count(START)
         with self.start("autologin") as app:
             app.wait_for(lambda: app.window("CMainPlaceholderDlg"), what="the main window")
             wait_until(lambda: "start watch success." in self.copy.log_lines(), what="the watchdog start")
@@ -250,7 +265,7 @@ class Lifecycle(unittest.TestCase):
             # the watchdog starts the client again, which logs in at once and finds the watchdog running
             wait_until(lambda: self.copy.pids(os.path.basename(self.copy.exe)), what="the restarted client")
             wait_until(lambda: "watch is running." in self.copy.log_lines(), timeout=30, what="the second start")
-            self.assertEqual(self.copy.log_lines().count(START), 2)
+            self.assertEqual(self.copy.log_lines().count(START), starts + 2)
             self.assertEqual(len(self.copy.pids("Watch")), 1)
 
 
