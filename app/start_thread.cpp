@@ -54,7 +54,9 @@ int StartProgramHidden(const char* path)
 
 int CStartThread::Run()
 {
-    if (IsProcessRunning(kWatchName)) {
+    // Only our own watchdog counts: another install's (or another test
+    // copy's) watches another client.
+    if (IsOwnProcessRunning(kWatchName)) {
         WriteLog(6, "watch is running.");
     } else {
         char self[PATH_MAX] = {};

@@ -190,6 +190,33 @@ bool IsProcessRunning(const char* name)
     });
 }
 
+namespace {
+
+// Our own copy of a program: this user's process whose program lies in the
+// program folder (another install's, or another user's, is not ours).
+bool IsOwnProgram(const std::string& pid, const std::string& exe, uid_t me, const std::string& appDir)
+{
+    if (exe.empty())
+        return false;
+    struct stat st;
+    if (::stat(("/proc/" + pid).c_str(), &st) != 0 || st.st_uid != me)
+        return false;
+    return exe.substr(0, exe.rfind('/') + 1) == appDir;
+}
+
+} // namespace
+
+bool IsOwnProcessRunning(const char* name)
+{
+    if (!name || !*name)
+        return false;
+    const std::string appDir = GetAppDir();
+    const uid_t me = ::getuid();
+    return ForEachProcess([&](const std::string& pid, const std::string& exe, const std::string& prog) {
+        return prog == name && IsOwnProgram(pid, exe, me, appDir);
+    });
+}
+
 int TerminProcessByName(const char* name)
 {
     if (!name || !*name)
@@ -198,13 +225,7 @@ int TerminProcessByName(const char* name)
     const uid_t me = ::getuid();
     int killed = 0;
     ForEachProcess([&](const std::string& pid, const std::string& exe, const std::string& prog) {
-        if (prog != name || exe.empty())
-            return false;
-        // Only our own watchdog: same user, program in our folder.
-        struct stat st;
-        if (::stat(("/proc/" + pid).c_str(), &st) != 0 || st.st_uid != me)
-            return false;
-        if (exe.substr(0, exe.rfind('/') + 1) != appDir)
+        if (prog != name || !IsOwnProgram(pid, exe, me, appDir))
             return false;
         if (::kill(static_cast<pid_t>(std::stol(pid)), SIGKILL) == 0)
             killed = 1;

@@ -43,6 +43,10 @@ int SetCtrlTextW(CWnd* dialog, UINT id, const wchar_t* text);
 // or the command name when that cannot be read) equals name exactly.
 bool IsProcessRunning(const char* name);
 
+// Whether a process of this user named name runs from the program folder
+// (what TerminProcessByName would end).
+bool IsOwnProcessRunning(const char* name);
+
 // Terminates the first process of this user named name whose program lies
 // in the program folder; non-zero when one was terminated.
 int TerminProcessByName(const char* name);

@@ -186,12 +186,14 @@ TEST(HelpersTest, TerminatesOnlyOurOwnProgramFolder)
     {
         Sleeper stranger(elsewhere.path() + "/", own);
         EXPECT_TRUE(IsProcessRunning(own.c_str()));
+        EXPECT_FALSE(IsOwnProcessRunning(own.c_str())) << "another folder's copy watches another client";
         EXPECT_EQ(TerminProcessByName(own.c_str()), 0) << "not in the program folder";
         EXPECT_EQ(stranger.EndSignal(), 0) << "still running";
     }
     {
         Sleeper ours(GetAppDir(), own);
         EXPECT_TRUE(IsProcessRunning(own.c_str()));
+        EXPECT_TRUE(IsOwnProcessRunning(own.c_str()));
         EXPECT_EQ(TerminProcessByName(own.c_str()), 1);
         EXPECT_EQ(ours.EndSignal(), SIGKILL);
     }

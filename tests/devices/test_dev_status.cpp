@@ -123,17 +123,21 @@ TEST_F(DevStatusTest, DeviceEventsChangeStatesReportsAndAlarms)
          {Relay("10.0.0.5", 0, 0), "UpdateDevTreeStatus", "RemoveMaintRow 10.0.0.5"}, {},
          [](DevStatusTest& t) { EXPECT_EQ(t.Rec("Decoder").Online, 0); }},
         {"video server lost: every stream row", 21, 2, [](DevStatusTest& t) { t.SetDvsOnline(1); }, dvsDown, {},
-         [](DevStatusTest& t) {
-             for (const DeviceInfo& d : g_lstDevInfo)
-                 if (d.DevType == 0)
+         [](DevStatusTest&) {
+             for (const DeviceInfo& d : g_lstDevInfo) {
+                 if (d.DevType == 0) {
                      EXPECT_EQ(d.Online, 0) << d.DevName;
+                 }
+             }
          }},
         {"video server logs in: every stream row", 21, 4, [](DevStatusTest& t) { t.SetDvsOnline(0); }, dvsUp,
          {version + "21\tSYSTEM_CONTROL_MESSAGE\t1012\t0\t"},
-         [](DevStatusTest& t) {
-             for (const DeviceInfo& d : g_lstDevInfo)
-                 if (d.DevType == 0)
+         [](DevStatusTest&) {
+             for (const DeviceInfo& d : g_lstDevInfo) {
+                 if (d.DevType == 0) {
                      EXPECT_EQ(d.Online, 1) << d.DevName;
+                 }
+             }
          }},
         {"NVR logs in: version only", 31, 4, nullptr, {}, {version + "31\tSYSTEM_CONTROL_MESSAGE\t1012\t0\t"},
          [](DevStatusTest& t) { EXPECT_EQ(t.Rec("Recorder").Online, 0); }},

@@ -91,19 +91,21 @@ TEST_F(FirstRunTest, SearchResultsAddedByModel)
     IpSlot ips[32];
     const int local = GetLocalIpList(ips, 32);
     const bool foreign = !IsSameSubnet("192.168.1.50", ips, local);
-    if (foreign)
+    if (foreign) {
         EXPECT_EQ(calls[2], "AskYesNo 1499");
+    }
     EXPECT_EQ(calls.back(), "SetTimer 1007 4000");
     std::vector<std::string> plan;
     for (const std::string& c : calls)
         if (c.rfind("AddDeviceToDefaultStrategy", 0) == 0)
             plan.push_back(c.substr(27));
     // Read from the last result to the first; other networks' go to the back.
-    if (foreign)
+    if (foreign) {
         EXPECT_EQ(plan, (std::vector<std::string>{"192.168.1.60", "192.168.1.56", "192.168.1.55", "192.168.1.54",
                                                   "192.168.1.53", "192.168.1.50-Stream1", "192.168.1.50-Stream2",
                                                   "192.168.1.50-Stream3", "192.168.1.50-Stream4",
                                                   "192.168.1.50-Stream5"}));
+    }
     EXPECT_NE(std::find(calls.begin(), calls.end(), "EnsureDefaultStrategy"), calls.end());
     EXPECT_NE(std::find(calls.begin(), calls.end(), "TS_NotifyUpdateDeviceList"), calls.end());
 
@@ -117,8 +119,9 @@ TEST_F(FirstRunTest, SearchResultsAddedByModel)
     const std::string golden = ReadFile(devtest::SourceDir() + "/tests/devices/golden/first_run_DevInfo.xml");
     if (std::getenv("QELM2_UPDATE_GOLDEN"))
         std::ofstream(devtest::SourceDir() + "/tests/devices/golden/first_run_DevInfo.xml", std::ios::binary) << saved;
-    if (foreign)
+    if (foreign) {
         EXPECT_EQ(saved, golden);
+    }
 
     EXPECT_TRUE(discovery.OnTimer(CFirstRunDiscovery::kTimerPlayDefault));
     EXPECT_EQ(host.Take(), (std::vector<std::string>{"KillTimer 1007", "PlayGroup Default"}));

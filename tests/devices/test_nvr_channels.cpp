@@ -109,9 +109,11 @@ TEST_F(NvrChannelsTest, CountsGrowShrinkAndRepeat)
     EXPECT_EQ(Rows().size(), 9u);
     EXPECT_EQ(Rows()[8], "Channel-8/8");
     EXPECT_EQ(Row("Channel-2").AuxPtzId, id2); // existing rows keep their registration
-    for (const DeviceInfo& d : g_lstDevInfo)
-        if (std::strcmp(d.DevId, "NVR1") == 0)
+    for (const DeviceInfo& d : g_lstDevInfo) {
+        if (std::strcmp(d.DevId, "NVR1") == 0) {
             EXPECT_EQ(d.NVRChannels, 8) << d.DevName;
+        }
+    }
 
     std::tie(calls, control) = Count("8"); // a repeat: the version request only
     EXPECT_TRUE(calls.empty());
