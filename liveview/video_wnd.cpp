@@ -125,9 +125,10 @@ void CVideoWnd::DrawFrame()
     QPen pen(qelm::ToQColor(m_bSelected ? kFrameSelected : kFrameNormal));
     pen.setWidth(2);
     p.setPen(pen);
-    const QRect r = rect().adjusted(1, 1, -1, -1);
-    const QPoint pts[5] = {r.topLeft(), QPoint(r.right(), r.top()), r.bottomRight(), QPoint(r.left(), r.bottom()),
-                           r.topLeft()};
+    // The client rectangle shrunk by one, its right and bottom exclusive:
+    // the 2-pixel pen covers the outermost two pixels on every side.
+    const int r = width() - 1, b = height() - 1;
+    const QPoint pts[5] = {QPoint(1, 1), QPoint(r, 1), QPoint(r, b), QPoint(1, b), QPoint(1, 1)};
     p.drawPolyline(pts, 5);
 }
 

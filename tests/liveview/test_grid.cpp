@@ -110,6 +110,9 @@ TEST_F(GridTest, SelectionFrameIsRedOnlyOnTheSelectedPane)
     const QImage other = G().GetPane(2)->grab().toImage();
     EXPECT_EQ(sel.pixelColor(sel.width() / 2, 1), QColor(255, 0, 0));
     EXPECT_EQ(sel.pixelColor(sel.width() / 2, sel.height() - 1), QColor(255, 0, 0));
+    EXPECT_EQ(sel.pixelColor(sel.width() - 1, sel.height() / 2), QColor(255, 0, 0));
+    EXPECT_EQ(sel.pixelColor(0, sel.height() / 2), QColor(255, 0, 0));
+    EXPECT_EQ(sel.pixelColor(sel.width() / 2, 2), QColor(0, 0, 0));
     EXPECT_EQ(other.pixelColor(other.width() / 2, 1), QColor(0xEC, 0xE9, 0xD8));
 }
 
