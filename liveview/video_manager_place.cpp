@@ -233,10 +233,11 @@ CVideoWnd* CVideoManagerDlg::PaneOfWindow(CWnd* wnd, CVideoManagerDlg** grid)
     auto match = [wnd](CVideoWnd* pane) {
         if (!pane || !wnd)
             return false;
+        // The pane, its render area, or a player window inside the area.
         if (wnd == pane)
             return true;
         CWnd* parent = wnd->GetParent();
-        return parent && parent->GetParent() == pane;
+        return parent && (parent == pane || parent->GetParent() == pane);
     };
     for (CVideoWnd* pane : m_pVideoWnd)
         if (match(pane)) {
