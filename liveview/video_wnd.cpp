@@ -400,6 +400,8 @@ int CVideoWnd::StopWatch(int refresh)
                     (i == 0 ? d->StreamId1 : d->StreamId2) = 0;
                 }
                 s->CloseAllDecoder();
+                if (i == 1)
+                    d->StreamId2 = 0;
             } else {
                 s->SetMediaRenderMod(m_pRenderArea, 0);
                 WriteLog(6, i == 0 ? "CVideoWnd::StopWatch(): pRtspEvent1 close media render."
