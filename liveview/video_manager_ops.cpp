@@ -176,7 +176,7 @@ std::string CVideoManagerDlg::ManualRecordFolder(const DeviceInfo& dev) const
     const std::time_t now = qelm::WallNow();
     std::tm tm{};
     localtime_r(&now, &tm);
-    char date[16];
+    char date[40];
     std::snprintf(date, sizeof date, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     folder += dev.DevName;
     folder += "/";
