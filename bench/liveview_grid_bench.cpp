@@ -106,8 +106,7 @@ int main(int argc, char** argv)
         }
     }
     PumpFor(std::chrono::seconds(3));   // every pane running
-    fprintf(stderr, "panes open, measuring\n");
-
+    
     std::vector<int64_t> p0;
     for (DeviceInfo& d : g_lstDevInfo)
         p0.push_back(Pictures(d));
@@ -125,7 +124,11 @@ int main(int argc, char** argv)
         sumFps += fps;
     }
     const double ours = CpuSeconds(r0, r1);
-    fprintf(stderr, "measured, closing\n");
+    printf("%d panes, %d s: pictures per pane per second min %.1f, mean %.1f (camera 25)\n", panes, seconds, minFps,
+           sumFps / panes);
+    printf("ours: CPU %.2f s per second (%.1f ms per picture)\n", ours / wall,
+           sumFps > 0 ? ours * 1000 / (sumFps * wall) : 0.0);
+    fflush(stdout);
     grid->RemoveAllWatch();
     delete grid;
     for (DeviceInfo& d : g_lstDevInfo) {
@@ -134,13 +137,12 @@ int main(int argc, char** argv)
     }
     g_lstDevInfo.clear();
 
-    fprintf(stderr, "closed, ffmpeg\n");
     // ffmpeg: one process per pane on the same stream, the same time.
     const std::string url = cam.Url("/mpeg4");
     const std::string t = std::to_string(seconds + 2);   // +2 s for its connect
     std::vector<pid_t> pids;
     for (int k = 0; k < panes; ++k) {
-        pids.push_back(Spawn({"/usr/bin/ffmpeg", "-v", "fatal", "-rtsp_transport", "tcp", "-threads", "1", "-i",
+        pids.push_back(Spawn({"/usr/bin/ffmpeg", "-nostdin", "-v", "fatal", "-timeout", "10000000", "-rtsp_transport", "tcp", "-threads", "1", "-i",
                               url.c_str(), "-t", t.c_str(), "-f", "null", "-"},
                              nullptr));
         if (k == 0)
@@ -155,10 +157,6 @@ int main(int argc, char** argv)
     }
     cam.Stop();
     const double theirsPerSec = theirs / double(seconds + 2);
-    printf("%d panes, %d s: pictures per pane per second min %.1f, mean %.1f (camera 25)\n", panes, seconds, minFps,
-           sumFps / panes);
-    printf("ours: CPU %.2f s per second (%.1f ms per picture)\n", ours / wall,
-           sumFps > 0 ? ours * 1000 / (sumFps * wall) : 0.0);
     printf("ffmpeg x%d -threads 1 -f null: CPU %.2f s per second; ratio ours/ffmpeg %.2f\n", panes, theirsPerSec,
            theirsPerSec > 0 ? (ours / wall) / theirsPerSec : 0.0);
     return 0;
