@@ -270,11 +270,21 @@ QImage ToImage(qelm::PictureScaler& sc, const AVFrame* f, QSize size)
                                           nullptr, nullptr);
     if (!sc.scale || (twoStep && !sc.convert))
         return {};
-    QImage img(size, QImage::Format_RGB32);
-    if (img.isNull())
+    // swscale's vector code writes whole blocks of pixels past the end of a
+    // line whose width is not a multiple of the block: give every line, and
+    // the buffer's end, room for that.
+    const int lineBytes = ((w + 31) & ~31) * 4;
+    const size_t bytes = size_t(lineBytes) * size_t(h) + 256;
+    auto* buf = static_cast<uint8_t*>(av_malloc(bytes));
+    if (!buf)
         return {};
-    uint8_t* dst[4] = {img.bits(), nullptr, nullptr, nullptr};
-    int stride[4] = {int(img.bytesPerLine()), 0, 0, 0};
+    QImage img(buf, w, h, lineBytes, QImage::Format_RGB32, [](void* p) { av_free(p); }, buf);
+    if (img.isNull()) {
+        av_free(buf);
+        return {};
+    }
+    uint8_t* dst[4] = {buf, nullptr, nullptr, nullptr};
+    int stride[4] = {lineBytes, 0, 0, 0};
     if (twoStep) {
         if (sws_scale(sc.scale, f->data, f->linesize, 0, f->height, sc.planes, sc.strides) <= 0 ||
             sws_scale(sc.convert, sc.planes, sc.strides, 0, h, dst, stride) <= 0)

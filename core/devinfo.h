@@ -51,6 +51,7 @@ struct DeviceInfo {
     char DNS1[TextSize(256)];                // saved
     char DNS2[TextSize(256)];                // saved
     char Resolution[TextSize(40)];           // saved; "" main stream, "cif" sub-stream
+    char AlarmRes[TextSize(20)];             // stream key of the alarm pane (not saved)
     char DefRes[TextSize(20)];               // saved
     char ProtocolType[TextSize(20)];         // saved, not interpreted
     char LoginName[TextSize(40)];            // saved

@@ -77,6 +77,9 @@ public:
     void SetBroadcastStatus(int32_t state);
     int32_t GetBroadcastStatus() const { return m_nBroadcastState; }
     void SetTalkMarkTarget(int32_t target) { m_nTalkMarkTarget = target; }
+    // The device type of the record whose stream this is, set by the pane.
+    void SetDeviceType(int32_t type) { m_nDevType = type; }
+    int32_t GetDeviceType() const { return m_nDevType; }
 
     // --- relay hook (relay bridge, UI thread) ---
     // Takes ownership of the session (replacing and closing an older one) and
@@ -229,6 +232,7 @@ private:
     std::atomic<int32_t> m_nVideoParamLen{0};
     std::atomic<int32_t> m_nAudioParamLen{0};
     int32_t m_nTalkMarkTarget = 2;
+    std::atomic<int32_t> m_nDevType{0};
     int32_t m_nManualFileId = 0;
     char m_szDevId[390] = {};
     std::atomic<int32_t> m_bReceivedVideo{0};
