@@ -64,9 +64,9 @@ bool ParseSize(std::string_view s, int base, std::size_t* out)
             d = c - 'A' + 10;
         else
             break;
-        if (v > (kMaxReply * 4) / static_cast<std::size_t>(base))
-            return false;
-        v = v * base + d;
+        // Anything past the reply bound is just "too big".
+        if (v <= kMaxReply * 4)
+            v = v * base + d;
     }
     if (i == 0)
         return false;
