@@ -68,18 +68,26 @@ int DeviceCall(const std::string& addr, const char* user, const char* password, 
     return Call(c, reply);
 }
 
-int QueryCapabilities(const char* serviceAddr, const char* user, const char* password,
-                      Capabilities* caps, int* clockOffset)
+int QueryCapabilities(const char* serviceAddr, const char* user, const char* password, Capabilities* caps,
+                      int* clockOffset, bool freshClock)
 {
     const std::string addr = Str(serviceAddr);
     int offset = 0;
-    if (FetchClockOffset(addr, &offset) == kCallFailed)
+    const bool cached = !freshClock && KnownClockOffset(addr, &offset);
+    if (!cached && FetchClockOffset(addr, &offset) == kCallFailed)
         return kCallFailed; // nothing answers there
+    std::string reply;
+    int rc = DeviceCall(addr, user, password, "GetCapabilities",
+                        "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>", &reply);
+    if (rc == kCallRefused && cached) {
+        // The camera's clock may have moved since: learn it again, once.
+        if (FetchClockOffset(addr, &offset) == kCallFailed)
+            return kCallFailed;
+        rc = DeviceCall(addr, user, password, "GetCapabilities",
+                        "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>", &reply);
+    }
     if (clockOffset)
         *clockOffset = offset;
-    std::string reply;
-    const int rc = DeviceCall(addr, user, password, "GetCapabilities",
-                              "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>", &reply);
     if (rc != kCallOk)
         return rc;
     return ParseCapabilities(reply, caps) ? kCallOk : kCallFailed;
@@ -212,7 +220,7 @@ int OVF_GetCapabilities(const char* serviceAddr, const char* user, const char* p
         return -1;
     Capabilities caps;
     int offset = 0;
-    const int rc = QueryCapabilities(serviceAddr, user, password, &caps, &offset);
+    const int rc = QueryCapabilities(serviceAddr, user, password, &caps, &offset, false);
     if (rc == kCallOk && out) {
         CapabilitiesBuffer b{};
         CopyText(b.Device, sizeof b.Device, caps.device);
@@ -237,7 +245,7 @@ int OVF_GetDevInfo(const char* serviceAddr, const char* user, const char* passwo
     };
     Capabilities caps;
     int offset = 0;
-    int rc = QueryCapabilities(serviceAddr, user, password, &caps, &offset);
+    int rc = QueryCapabilities(serviceAddr, user, password, &caps, &offset, true);
     if (rc != kCallOk)
         return result(rc == kCallRefused ? OVF_ERR_LOGIN_REFUSED : -1);
     const std::string media = caps.media.empty() ? std::string(serviceAddr) : caps.media;

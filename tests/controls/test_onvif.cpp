@@ -271,6 +271,22 @@ TEST_F(OnvifCamera, LogInIsCheckedByTheCameraAndARefusalIsMinus99)
     }
 }
 
+TEST_F(OnvifCamera, ReachabilityQueryIsOneExchangeUntilTheCamerasClockMoves)
+{
+    char caps[OVF_CAPABILITIES_SIZE] = {};
+    ASSERT_EQ(OVF_GetCapabilities(cam.DeviceUrl().c_str(), "admin", "secret", caps), 0);
+    cam.Clear();
+    EXPECT_EQ(OVF_GetCapabilities(cam.DeviceUrl().c_str(), "admin", "secret", caps), 0);
+    EXPECT_EQ(cam.Count("GetSystemDateAndTime"), 0);
+    EXPECT_EQ(cam.Count("GetCapabilities"), 1);
+    // The camera's clock jumps: the refused token leads to one new clock query.
+    cam.clockSkew = -5000;
+    cam.Clear();
+    EXPECT_EQ(OVF_GetCapabilities(cam.DeviceUrl().c_str(), "admin", "secret", caps), 0);
+    EXPECT_EQ(cam.Count("GetSystemDateAndTime"), 1);
+    EXPECT_EQ(cam.Accepted("GetCapabilities"), 1);
+}
+
 TEST_F(OnvifCamera, UnreachableAndSilentCamerasFailWithinTheTimeOut)
 {
     const std::string url = cam.DeviceUrl();
