@@ -1,6 +1,7 @@
 // SOAP envelopes and reply parsing of the ONVIF client (see onvif_soap.h).
 #include "controls/onvif_soap.h"
 
+#include "platform/text.h"
 #include "platform/xml_guard.h"
 
 #include <sha1.h>
@@ -90,7 +91,10 @@ struct Reply {
 
     bool Parse(std::string_view xml)
     {
-        if (xml.empty() || !qelm::XmlNestingWithin(xml, kMaxReplyNesting))
+        // TinyXML reads a C string and trusts UTF-8 lead bytes: give it
+        // neither embedded NULs nor malformed sequences.
+        if (xml.empty() || xml.find('\0') != std::string_view::npos || !IsValidUtf8(xml) ||
+            !qelm::XmlNestingWithin(xml, kMaxReplyNesting))
             return false;
         const std::string text(xml);
         doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);

@@ -199,6 +199,11 @@ TEST(OnvifWire, HostileRepliesAreRefused)
     std::vector<ProfileInfo> profiles;
     EXPECT_FALSE(ParseProfiles(deep, &profiles));
     EXPECT_FALSE(ParseProfiles("<notxml", &profiles));
+    // Malformed UTF-8 (TinyXML would trust the lead bytes) and embedded NULs.
+    SoapFault fault;
+    EXPECT_FALSE(ParseFault("<s:Envelope xmlns:tt=\"http\xff\xff\xff\"><s:Body><s:Fault/></s:Body></s:Envelope>", &fault));
+    EXPECT_FALSE(ParseFault(std::string("<s:Envelope><s:Body><s:Fault/>\0</s:Body></s:Envelope>", 48), &fault));
+    EXPECT_TRUE(ParseFault("<s:Envelope><s:Body><s:Fault/></s:Body></s:Envelope>", &fault));
     std::time_t t;
     EXPECT_FALSE(ParseSystemDateTime(
         "<s:Envelope xmlns:s=\"x\"><s:Body><GetSystemDateAndTimeResponse><SystemDateAndTime><UTCDateTime><Date>"
