@@ -399,6 +399,20 @@ TEST_F(OnvifSupervision, StopEndsBothThreads)
     EXPECT_EQ(Entries(), 0u);
 }
 
+TEST_F(OnvifSupervision, TwoRecordsOfOneCameraBothGetTheBlockAndASubscription)
+{
+    DeviceInfo* a = AddCamera("A");
+    DeviceInfo* b = AddCamera("B");
+    AddOnvifEntry(a);
+    sup->Start();
+    ASSERT_TRUE(Pump([&] { return Handle(a) > 0 && Handle(b) > 0; }));
+    qelm::CsLock lock(g_csDevList);
+    EXPECT_EQ(a->OnvifInfo.ProfileCount, 2);
+    EXPECT_EQ(b->OnvifInfo.ProfileCount, 2);
+    EXPECT_NE(a->OnvifAlarmHandle, b->OnvifAlarmHandle);
+    EXPECT_EQ(cam.Accepted("CreatePullPointSubscription"), 2);
+}
+
 TEST_F(OnvifSupervision, StatusHandlerRules)
 {
     DeviceInfo* a = AddCamera("A");
