@@ -17,8 +17,9 @@ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQELM2_
 cmake --build "$BUILD" --target test_platform test_core test_controls test_media
 
 # The threaded suites: timers, messages from workers, threads and locks,
-# the stream pull, the device simulator and the stream sinks.
+# the stream pull, the device simulator, the stream sinks and the ONVIF
+# client's subscriptions.
 export TSAN_OPTIONS="suppressions=$SUPP:halt_on_error=0:second_deadlock_stack=1:history_size=4"
 cd "$BUILD"
 ctest --output-on-failure -j "$(nproc)" \
-  -R '^(JThreadTest|MessageTest|SyncTest|WindowTimer|MultimediaTimer|Dialog|Fates/PayloadFate|CThreadTest|BoundedFifoTest|LogTest|StreamPull|StreamPullLimits|Mounts/StreamPullCamera|DeviceSimTest|AuxPtzEventsTest|AuxPtzEventsEndToEnd|RelayStreamPlayerTest|RtspEvents|RtspEventsSynthetic|Mounts/RtspEventsCamera|Streams/Mp4RecorderTest)\.' "$@"
+  -R '^(JThreadTest|MessageTest|SyncTest|WindowTimer|MultimediaTimer|Dialog|Fates/PayloadFate|CThreadTest|BoundedFifoTest|LogTest|StreamPull|StreamPullLimits|Mounts/StreamPullCamera|DeviceSimTest|AuxPtzEventsTest|AuxPtzEventsEndToEnd|RelayStreamPlayerTest|RtspEvents|RtspEventsSynthetic|Mounts/RtspEventsCamera|Streams/Mp4RecorderTest|OnvifCamera)\.' "$@"
