@@ -331,13 +331,18 @@ TEST_F(OnvifSupervision, QuickRemovalsAndReAddFreeEachEntryOnce)
         qelm::CsLock lock(g_csOnvifEntry);
         EXPECT_EQ(g_vecOnvifEntry[0]->Removed, 0);
     }
-    // A pointer no longer in the list is not freed again.
+    // Only the reachability thread deletes entries: stop it, then a pointer
+    // no longer in the list is not freed again.
+    sup->Stop();
+    EXPECT_EQ(Entries(), 0u);
+    AddOnvifEntry(d);
     OnvifDeviceEntry* stale;
     {
         qelm::CsLock lock(g_csOnvifEntry);
         stale = g_vecOnvifEntry[0];
     }
     EXPECT_EQ(DeleteOnvifEntry(stale), 0);
+    EXPECT_EQ(Entries(), 0u);
     EXPECT_EQ(DeleteOnvifEntry(stale), 0);
     EXPECT_EQ(DeleteOnvifEntry(nullptr), -1);
     EXPECT_EQ(AddOnvifEntry(nullptr), -1);
