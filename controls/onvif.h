@@ -10,18 +10,25 @@ struct OvfProfileEntry {
     char StreamUri[260];
     std::int32_t Width;
     std::int32_t Height;
-    std::uint8_t Reserved[64];
+    char Token[64];             // the camera's profile token (library's own)
 };
 static_assert(sizeof(OvfProfileEntry) == 332);
 
 // The ONVIF library's 3,220-byte information block of a camera; only the
 // named parts are read by the system, the rest belongs to the library.
+// The library keeps what its later calls need (service addresses, the
+// camera's clock offset, profile tokens) in the parts nobody else reads, so
+// the PTZ calls work from the block alone.
 struct _OVF_DEV_INFO {
-    std::uint8_t Reserved0[520];
+    char DeviceSerAddr[256];    // library's own from here ...
+    char MediaSerAddr[256];
+    std::int32_t ClockOffset;   // camera clock minus ours, seconds
+    std::int32_t Reserved0;     // ... to here
     char EventSerAddr[256];
     std::uint8_t Reserved1[4];
     std::int32_t EventSupport;
-    std::uint8_t Reserved2[772];
+    char PtzSerAddr[256];       // library's own
+    std::uint8_t Reserved2[516];
     std::int32_t ProfileCount;
     std::uint8_t Reserved3[64];
     OvfProfileEntry Profiles[4];
@@ -32,6 +39,7 @@ static_assert(offsetof(_OVF_DEV_INFO, EventSerAddr) == 520);
 static_assert(offsetof(_OVF_DEV_INFO, EventSupport) == 780);
 static_assert(offsetof(_OVF_DEV_INFO, ProfileCount) == 1556);
 static_assert(offsetof(_OVF_DEV_INFO, Profiles) == 1624);
+constexpr int OVF_MAX_PROFILES = static_cast<int>(sizeof(_OVF_DEV_INFO::Profiles) / sizeof(OvfProfileEntry));
 
 // What the library hands to the alarm callback, on its own thread.
 struct _OVF_ALARM_EVENT {
@@ -43,6 +51,8 @@ struct _OVF_ALARM_EVENT {
 static_assert(offsetof(_OVF_ALARM_EVENT, Year) == 64);
 static_assert(offsetof(_OVF_ALARM_EVENT, AlarmType) == 80);
 static_assert(offsetof(_OVF_ALARM_EVENT, Text) == 84);
+
+static_assert(sizeof(_OVF_ALARM_EVENT) == 212);
 
 using OVF_ALARM_CALLBACK = int (*)(_OVF_ALARM_EVENT* event);
 
@@ -84,3 +94,11 @@ int OVF_PTZ_AddPreset(const _OVF_DEV_INFO* info, const char* user, const char* p
 // presets: *count entries of OVF_PRESET_SIZE bytes; *count becomes the number found.
 int OVF_PTZ_GetPresets(const _OVF_DEV_INFO* info, const char* user, const char* password, char* presets,
                        int* count);
+
+// Settings of this stand-in (not calls of the closed library): where the
+// WS-Discovery probe goes ("host:port"; empty restores the environment
+// variable QELM2_ONVIF_PROBE_TARGET, else 239.255.255.250:3702), how long a
+// blocking search listens, and the time-out of every exchange.
+void OVF_SetProbeTarget(const char* hostPort);
+void OVF_SetSearchWaitMs(int ms);
+void OVF_SetTimeoutMs(int ms);

@@ -67,6 +67,8 @@ public:
     virtual void DropDevToMap(DeviceInfo*, CPoint) {}
     virtual void PlayDevInFreePane(DeviceInfo*) {}
     virtual void RemoveOnvifDevice(const char*) {}
+    // Refreshes the state icons of every device tree.
+    virtual void UpdateDevTreeStatus() {}
     virtual const char* LocalMac() { return ""; }
     virtual void SetRelayTarget(int) {}
 

@@ -116,6 +116,21 @@ seed_fuzz_device_sim() {
   printf '<DeviceSim><a><a><a></a></a></a><Found/></DeviceSim>' >"$1/nested.xml"
 }
 
+# Camera replies: framed HTTP (plain, chunked, a digest challenge) and bare
+# SOAP bodies of the kinds the ONVIF client reads.
+seed_fuzz_onvif_reply() {
+  local env='<s:Envelope xmlns:s="http://www.w3.org/2003/05/soap-envelope" xmlns:tt="http://www.onvif.org/ver10/schema"><s:Body>'
+  printf 'HTTP/1.1 200 OK\r\nContent-Length: 231\r\n\r\n%s<GetProfilesResponse><Profiles token="P1"><Name>a</Name><VideoEncoderConfiguration><Resolution><Width>1920</Width><Height>1080</Height></Resolution></VideoEncoderConfiguration></Profiles></GetProfilesResponse></s:Body></s:Envelope>' "$env" >"$1/profiles"
+  printf 'HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n<s:En\r\n0\r\n\r\n' >"$1/chunked"
+  printf 'HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm="cam", qop="auth", nonce="n1", opaque="o"\r\nContent-Length: 0\r\n\r\n' >"$1/digest"
+  printf '%s<s:Fault><s:Code><s:Value>s:Sender</s:Value><s:Subcode><s:Value>ter:NotAuthorized</s:Value></s:Subcode></s:Code><s:Reason><s:Text>no</s:Text></s:Reason></s:Fault></s:Body></s:Envelope>' "$env" >"$1/fault"
+  printf '%s<GetSystemDateAndTimeResponse><SystemDateAndTime><UTCDateTime><Time><Hour>1</Hour><Minute>2</Minute><Second>3</Second></Time><Date><Year>2026</Year><Month>1</Month><Day>2</Day></Date></UTCDateTime></SystemDateAndTime></GetSystemDateAndTimeResponse></s:Body></s:Envelope>' "$env" >"$1/time"
+  printf '%s<GetCapabilitiesResponse><Capabilities><Events><XAddr>http://127.0.0.1/e</XAddr><WSPullPointSupport>true</WSPullPointSupport></Events><Media><XAddr>http://127.0.0.1/m</XAddr></Media><PTZ><XAddr>http://127.0.0.1/p</XAddr></PTZ></Capabilities></GetCapabilitiesResponse></s:Body></s:Envelope>' "$env" >"$1/caps"
+  printf '%s<PullMessagesResponse><NotificationMessage><Topic>tns1:Device/Trigger/DigitalInput</Topic><Message><tt:Message UtcTime="2026-01-02T03:04:05.5+01:00"><tt:Source><tt:SimpleItem Name="InputToken" Value="DI_2"/></tt:Source><tt:Data><tt:SimpleItem Name="LogicalState" Value="true"/></tt:Data></tt:Message></Message></NotificationMessage></PullMessagesResponse></s:Body></s:Envelope>' "$env" >"$1/events"
+  printf '%s<GetPresetsResponse><Preset token="1"><tt:Name>a</tt:Name></Preset></GetPresetsResponse><GetStreamUriResponse><MediaUri><tt:Uri>rtsp://127.0.0.1/1</tt:Uri></MediaUri></GetStreamUriResponse></s:Body></s:Envelope>' "$env" >"$1/presets"
+  printf '%s<ProbeMatches><ProbeMatch><XAddrs>http://127.0.0.1:80/onvif/device_service http://[::1]/x</XAddrs></ProbeMatch></ProbeMatches></s:Body></s:Envelope>' "$env" >"$1/probe"
+}
+
 seed_fuzz_string_table() {
   printf '# comment\n850\tOK\n851\tCancel\n968\tline\\nnext\\t\\\\\n' >"$1/table.lang"
   printf '\xef\xbb\xbf228\t\xe8\xaf\xa5\xe7\xa8\x8b\xe5\xba\x8f\r\n\r\n1\t\n' >"$1/bom.lang"

@@ -18,8 +18,9 @@ cmake --build "$BUILD" --target test_platform test_core test_controls test_media
 
 # The threaded suites: timers, messages from workers, threads and locks,
 # the stream pull, the device simulator, the stream sinks, device
-# registration and the recording scheduler and cleaner.
+# registration, the recording scheduler and cleaner, and the ONVIF client's
+# subscriptions and supervision threads.
 export TSAN_OPTIONS="suppressions=$SUPP:halt_on_error=0:second_deadlock_stack=1:history_size=4"
 cd "$BUILD"
 ctest --output-on-failure -j "$(nproc)" \
-  -R '^(JThreadTest|MessageTest|SyncTest|WindowTimer|MultimediaTimer|Dialog|Fates/PayloadFate|CThreadTest|BoundedFifoTest|LogTest|StreamPull|StreamPullLimits|Mounts/StreamPullCamera|DeviceSimTest|AuxPtzEventsTest|AuxPtzEventsEndToEnd|RelayStreamPlayerTest|RtspEvents|RtspEventsSynthetic|Mounts/RtspEventsCamera|Streams/Mp4RecorderTest|RegistrationTest|DeleteAllTest|RecScheduler|RecCleaner|RecCamera|RecSinkUse)\.' "$@"
+  -R '^(JThreadTest|MessageTest|SyncTest|WindowTimer|MultimediaTimer|Dialog|Fates/PayloadFate|CThreadTest|BoundedFifoTest|LogTest|StreamPull|StreamPullLimits|Mounts/StreamPullCamera|DeviceSimTest|AuxPtzEventsTest|AuxPtzEventsEndToEnd|RelayStreamPlayerTest|RtspEvents|RtspEventsSynthetic|Mounts/RtspEventsCamera|Streams/Mp4RecorderTest|RegistrationTest|DeleteAllTest|RecScheduler|RecCleaner|RecCamera|RecSinkUse|OnvifCamera|OnvifWire|OnvifSupervision)\.' "$@"
