@@ -110,7 +110,6 @@ public:
     virtual int TsInviteDeviceVideo(int, const char*, int, int) { return 0; }
 
     // Status supervision, NVR channels, cloud notices and first-run discovery.
-    virtual void UpdateDevTreeStatus() {}
     virtual bool IsClosing() { return false; }
     // The alarm list's entry point (row, log, linkage, sound, relay report).
     virtual void OnDisplayAlarmInfo(DeviceInfo*, const _ALARM_INFO*) {}
