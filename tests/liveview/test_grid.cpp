@@ -31,6 +31,10 @@ MSG Msg(UINT m)
 struct SizeCase {
     int w, h;
 };
+inline void PrintTo(const SizeCase& c, std::ostream* os)
+{
+    *os << c.w << "x" << c.h;
+}
 
 class GridGeometry : public ::testing::TestWithParam<SizeCase> {};
 

@@ -9,6 +9,11 @@ struct LayoutCase {
     int left, top, right, bottom, layout, pane;
     int x, y, w, h;
 };
+inline void PrintTo(const LayoutCase& c, std::ostream* os)
+{
+    *os << "area " << c.left << "," << c.top << "-" << c.right << "," << c.bottom << " layout " << c.layout
+        << " pane " << c.pane;
+}
 
 class LayoutTable : public ::testing::TestWithParam<LayoutCase> {};
 

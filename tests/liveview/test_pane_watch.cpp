@@ -21,6 +21,10 @@ struct UrlCase {
     const char* call;   // journal name
     const char* expect; // URL, or the stream name for AddStreamEx
 };
+inline void PrintTo(const UrlCase& c, std::ostream* os)
+{
+    *os << "mode " << c.visitMod << " type " << c.devType << " res '" << c.res << "' channel " << c.channel;
+}
 
 class PaneUrls : public ::testing::TestWithParam<UrlCase> {};
 
@@ -260,6 +264,10 @@ struct PtzCase {
     int channel;
     const char* expect;
 };
+inline void PrintTo(const PtzCase& c, std::ostream* os)
+{
+    *os << "type " << c.devType << " channel " << c.channel;
+}
 
 class PanePtz : public ::testing::TestWithParam<PtzCase> {};
 
