@@ -204,23 +204,8 @@ void CVideoManagerDlg::OnWndMouseMsg(MSG* pMsg, int index)
             SwitchFullScreen();
             m_bDblClkLeavesFull = 1;
         } else if (!m_bZoomed) {
-            if (CVideoWnd* sel = GetPane(m_nSelected))
-                sel->SetSelected(0);
-            m_nSelected = index;
-            LiveViewHost()->SetActiveVideoMgr(this);
             m_bZoomed = 1;
-            for (CVideoWnd* p : m_pVideoWnd)
-                if (p)
-                    p->ShowWindow(SW_HIDE);
-            pane->GetWndPos(&m_rcZoom);
-            CRect rc;
-            GetClientRect(&rc);
-            CVideoWndCoord::Cell c{};
-            CVideoWndCoord(rc.left, rc.top, rc.right, rc.bottom, 1).GetCell(0, &c);
-            pane->MoveVideoWnd(c.x, c.y, c.w, c.h);
-            pane->ShowWindow(SW_SHOW);
-            pane->SetSelected(1);
-            m_nShownCount = 1;
+            ShowPaneAlone(index);
         } else {
             if (m_bZoomed) {
                 m_bZoomed = 0;
@@ -246,14 +231,21 @@ void CVideoManagerDlg::OnWndMouseMsg(MSG* pMsg, int index)
 
 void CVideoManagerDlg::ZoomWnd(int index)
 {
-    CVideoWnd* pane = GetPane(index);
-    if (!pane)
+    if (!GetPane(index))
         return;
+    m_bZoomInFullScreen = 1;
+    ShowPaneAlone(index);
+}
+
+// Selects the pane and shows it alone over the whole grid; its place is kept
+// in m_rcZoom for the way back.
+void CVideoManagerDlg::ShowPaneAlone(int index)
+{
+    CVideoWnd* pane = GetPane(index);
     if (CVideoWnd* sel = GetPane(m_nSelected))
         sel->SetSelected(0);
     m_nSelected = index;
     LiveViewHost()->SetActiveVideoMgr(this);
-    m_bZoomInFullScreen = 1;
     for (CVideoWnd* p : m_pVideoWnd)
         if (p)
             p->ShowWindow(SW_HIDE);

@@ -100,6 +100,7 @@ protected:
 
 private:
     void ApplyLayout(int n, int full, int force);
+    void ShowPaneAlone(int index);
     void SnapBack();
     void ShowMsgW(const std::wstring& text);
     void SendPtzCmdNow(const char* cmd);
