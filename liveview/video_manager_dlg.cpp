@@ -207,21 +207,7 @@ void CVideoManagerDlg::OnWndMouseMsg(MSG* pMsg, int index)
             m_bZoomed = 1;
             ShowPaneAlone(index);
         } else {
-            if (m_bZoomed) {
-                m_bZoomed = 0;
-                if (CVideoWnd* sel = GetPane(m_nSelected)) {
-                    sel->SetSelected(0);
-                    sel->MoveVideoWnd(m_rcZoom.left, m_rcZoom.top, m_rcZoom.Width(), m_rcZoom.Height());
-                }
-            }
-            m_nShownCount = 0;
-            for (CVideoWnd* p : m_pVideoWnd)
-                if (p && p->m_bInLayout) {
-                    p->ShowWindow(SW_SHOW);
-                    ++m_nShownCount;
-                }
-            if (CVideoWnd* sel = GetPane(m_nSelected))
-                sel->SetSelected(1);
+            ShowLayoutAgain(m_bZoomed);
         }
         break;
     default:
@@ -262,8 +248,15 @@ void CVideoManagerDlg::ShowPaneAlone(int index)
 
 void CVideoManagerDlg::RestoreZoomWnd()
 {
-    if (m_bZoomInFullScreen) {
-        m_bZoomInFullScreen = 0;
+    ShowLayoutAgain(m_bZoomInFullScreen);
+}
+
+// Undoes ShowPaneAlone when zoomed is set (and clears it), then shows the
+// layout's panes again with the selection.
+void CVideoManagerDlg::ShowLayoutAgain(int& zoomed)
+{
+    if (zoomed) {
+        zoomed = 0;
         if (CVideoWnd* sel = GetPane(m_nSelected)) {
             sel->SetSelected(0);
             sel->MoveVideoWnd(m_rcZoom.left, m_rcZoom.top, m_rcZoom.Width(), m_rcZoom.Height());

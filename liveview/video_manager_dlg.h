@@ -101,6 +101,7 @@ protected:
 private:
     void ApplyLayout(int n, int full, int force);
     void ShowPaneAlone(int index);
+    void ShowLayoutAgain(int& zoomed);
     void SnapBack();
     void ShowMsgW(const std::wstring& text);
     void SendPtzCmdNow(const char* cmd);
@@ -129,6 +130,6 @@ private:
     CWnd* m_pParent = nullptr;
     int m_nDisplayMode = 0;
     CRect m_rcZoom;
-    uint8_t m_bZoomed = 0;
+    int m_bZoomed = 0;
     bool m_bSnapping = false;
 };
