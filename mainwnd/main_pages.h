@@ -1,0 +1,42 @@
+// Pages of the main window that live in folders below it in the layer order
+// (playback/, alarms/, relay/, devconfig/, settings/, ...). The main window
+// cannot include their headers, so app/ registers a factory per page class at
+// start; a class without a factory is shown as an empty page of that name.
+// What the main window forwards to such a page goes through the small
+// interfaces below, which the page implements.
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+class CDialog;
+class CWnd;
+struct DeviceInfo;
+
+using PageFactory = std::function<CDialog*(CWnd* parent)>;
+
+// cls is the page's class name ("CCfgManagerDlg", "CSearchRecDlg", ...).
+// A later registration replaces an earlier one; an empty factory removes it.
+void RegisterPageFactory(std::string_view cls, PageFactory factory);
+
+// The page built by the registered factory (created as a child of parent and
+// not yet shown), or nullptr when none is registered.
+CDialog* CreateRegisteredPage(std::string_view cls, CWnd* parent);
+
+// The configuration manager as the rest of the program reaches it.
+class ICfgManagerForwards {
+public:
+    virtual ~ICfgManagerForwards() = default;
+    virtual bool HasRecordPage() = 0;
+    // The recording page's default plan (created at most once per run).
+    virtual void EnsureDefaultStrategy() = 0;
+    virtual void AddDeviceToDefaultStrategy(const DeviceInfo& device) = 0;
+    virtual bool DefaultSchemeCreated() = 0;
+};
+
+// The record search page as the rest of the program reaches it.
+class ISearchRecForwards {
+public:
+    virtual ~ISearchRecForwards() = default;
+    virtual void SetSearchDevInfo(DeviceInfo* device) = 0;
+};
