@@ -129,6 +129,20 @@ public:
     virtual bool HasRecordPage() { return false; }
     virtual void AddDeviceToDefaultStrategy(const DeviceInfo&) {}
     virtual void EnsureDefaultStrategy() {}
+    // What the recording-plan and users pages change in the main window:
+    // the plan tree, the user/group and role trees, the scrolling caption.
+    virtual void ReloadRecSchemeTree() {}
+    virtual void RefreshUserTree() {}
+    virtual void RefreshRoleTree() {}
+    virtual void SetMarqueeText(const char*) {}
+    // The manager's start/stop-default-recording button (1297) gets the
+    // caption string and is repainted.
+    virtual void SetDefaultRecordCaption(unsigned) {}
+    // The video tool bar's scheduled-record button: PNG skin, and the
+    // tooltip string unless 0.
+    virtual void SetScheduledRecordSkin(unsigned, unsigned) {}
+    // Clears the main window's default-recording flag.
+    virtual void ClearDefaultRecordFlag() {}
     // Main window timers of the first-run sequence.
     virtual void SetMainTimer(unsigned, unsigned) {}
     virtual void KillMainTimer(unsigned) {}

@@ -1,0 +1,127 @@
+// The recording page with the real recording scheduler and the RTSP camera
+// fixture on 127.0.0.1: the default plan it writes, switching it on and off
+// with Modify, and a conflicting plan that leaves the file alone.
+#include "settings_test_util.h"
+
+#include "settings/setting_record_dlg.h"
+#include "tests/media/rec_test_util.h"
+
+#include <QComboBox>
+
+#include <sys/stat.h>
+
+namespace {
+
+using namespace rectest;
+
+off_t SizeOf(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+class RecordPageCamera : public settest::PageTest {
+protected:
+    void SetUp() override
+    {
+        PinWallClockToNoon();
+        m_clearDevices = false; // RecLists takes its records and their sinks out
+        PageTest::SetUp();
+    }
+    void TearDown() override
+    {
+        delete page;
+        page = nullptr;
+        PageTest::TearDown();
+        qelm::ResetTestClock();
+    }
+    bool Recording(DeviceInfo* d)
+    {
+        return RecLists::Locked([&] { return d->RecFlag == 1; });
+    }
+
+    RtspCamera cam;
+    SinkEnv env;
+    RecTargets targets;
+    Drives drives{2};
+    RecLists lists{&env.pull};
+    CSettingRecordDlg* page = nullptr;
+};
+
+TEST_F(RecordPageCamera, DefaultPlanRecordsWhenEnabledAndClosesItsFileWhenDisabled)
+{
+    ASSERT_TRUE(cam.Running());
+    DeviceInfo* d = lists.AddCamera("Gate", "ID1", "127.0.0.1", cam.Port());
+    page = new CSettingRecordDlg(host.get());
+    page->Create(CSettingRecordDlg::IDD, host.get());
+    page->ShowWindow(SW_SHOW);
+
+    // The first opening writes the default plan: off, both drives, the camera.
+    std::string file = settest::ReadFile(m_config + "RecInfo.xml");
+    EXPECT_NE(file.find("<SchemeName>Default Strategy</SchemeName>"), std::string::npos) << file;
+    EXPECT_NE(file.find("<StoragePath1>" + drives.paths[0] + "</StoragePath1>"), std::string::npos) << file;
+    EXPECT_NE(file.find("<StoragePath2>" + drives.paths[1] + "</StoragePath2>"), std::string::npos) << file;
+    EXPECT_NE(file.find("<OnOff>0</OnOff>"), std::string::npos);
+    EXPECT_NE(file.find(">Gate</DevName>"), std::string::npos) << file;
+
+    CRecSchemeManager sched;
+    sched.RunPass();
+    Pump(300);
+    EXPECT_FALSE(Recording(d)) << "a disabled plan records nothing";
+
+    // Enabled: the scheduler starts the camera's recording on the first drive.
+    page->GetDlgItemT<QComboBox>(CSettingRecordDlg::IDC_COMBO_ONOFF)->setCurrentIndex(1);
+    page->OnBnClickedBtnModify();
+    EXPECT_NE(settest::ReadFile(m_config + "RecInfo.xml").find("<OnOff>1</OnOff>"), std::string::npos);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            sched.RunPass();
+            return Recording(d);
+        },
+        20000));
+    const std::string folder = TodayFolder(drives.paths[0], "Gate");
+    std::string open;
+    off_t first = -1;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            sched.RunPass();
+            const auto tmp = FilesEndingIn(folder, ".tmp");
+            if (tmp.size() != 1)
+                return false;
+            open = tmp[0];
+            if (first < 0)
+                first = SizeOf(open);
+            return first >= 0 && SizeOf(open) > first;
+        },
+        20000))
+        << "a recording grows in " << folder;
+
+    // Disabled: Modify stops the recording; the file is finished and decodes.
+    page->GetDlgItemT<QComboBox>(CSettingRecordDlg::IDC_COMBO_ONOFF)->setCurrentIndex(0);
+    page->OnBnClickedBtnModify();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            sched.RunPass();
+            return FilesEndingIn(folder, ".tmp").empty();
+        },
+        10000))
+        << "nothing left in progress";
+    EXPECT_FALSE(Recording(d));
+    const auto done = FilesEndingIn(folder, ".mp4");
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(mp4test::DecodeErrors(done[0]), "");
+    Pump(500);
+    sched.RunPass();
+    EXPECT_TRUE(FilesEndingIn(folder, ".tmp").empty()) << "the disabled plan does not start again";
+
+    // A plan whose every-day period meets the default plan's on the same
+    // camera is refused, and the file stays as it was, byte for byte.
+    file = settest::ReadFile(m_config + "RecInfo.xml");
+    page->SetDlgItemText(CSettingRecordDlg::IDC_EDIT_NAME, "Night");
+    page->OnBnClickedBtnAddScheme();
+    EXPECT_EQ(Msg(page->MsgDlg()), "Gate Record time conflict!");
+    EXPECT_EQ(settest::ReadFile(m_config + "RecInfo.xml"), file);
+    EXPECT_EQ(g_lstRecSchemeInfo.size(), 1u);
+}
+
+} // namespace
