@@ -227,7 +227,14 @@ void CSettingRecordDlg::CreateControls()
     for (const TemplateItem& t : kTemplate) {
         QWidget* w = nullptr;
         switch (t.kind) {
-        case kLabel: w = new CTransparentStatic(this); break;
+        case kLabel: {
+            // Static texts wrap at their width, as the template's do.
+            auto* label = new CTransparentStatic(this);
+            label->setWordWrap(true);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            w = label;
+            break;
+        }
         case kGroup: w = new QGroupBox(this); break;
         case kEdit: w = new QLineEdit(this); break;
         case kReadOnly: {
@@ -255,13 +262,13 @@ void CSettingRecordDlg::CreateControls()
         }
         case kTime: break;
         }
-        Place(w, t.x, t.y, t.w, t.h);
+        Place(w, t.x, t.y, t.w, t.kind == kLabel && t.h == 8 ? 17 : t.h);
         qelm::SetControlId(w, t.id);
     }
     for (int r = 0; r < 7; ++r) {
         const int y = kRowY[r];
         m_pRowCheck[r] = new QCheckBox(this);
-        Place(m_pRowCheck[r], 15, y, 52, 10);
+        Place(m_pRowCheck[r], 15, y, 55, 10);
         qelm::SetControlId(m_pRowCheck[r], kRowCheck[r]);
         m_pRowDay[r] = new QComboBox(this);
         Place(m_pRowDay[r], 71, y - 2, 49, 14);

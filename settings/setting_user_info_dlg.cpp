@@ -21,6 +21,8 @@
 
 namespace {
 
+constexpr const char kConfirmCaption[] = "Corvane";
+
 enum Kind { kLabel, kGroup, kEdit, kPassword, kCombo, kCheck, kButton };
 
 struct Ctrl {
@@ -229,8 +231,7 @@ void CSettingUserInfoDlg::ShowMsgId(UINT id)
 
 bool CSettingUserInfoDlg::Confirm(UINT id)
 {
-    return MessageBoxA(m_hWnd, LoadResString(id).c_str(), g_strTitle.c_str(), MB_OKCANCEL | MB_ICONEXCLAMATION) ==
-           IDOK;
+    return MessageBoxA(m_hWnd, LoadResString(id).c_str(), kConfirmCaption, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
 }
 
 bool CSettingUserInfoDlg::Fits(const std::string& text, std::size_t fieldSize)

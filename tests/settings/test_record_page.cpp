@@ -373,6 +373,7 @@ TEST_F(RecordPageTest, AddAndModifyRefusalsLeaveFileAndListAlone)
     auto form = [&](const char* name) {
         page->ShowScheme(morning);
         page->SetDlgItemText(CSettingRecordDlg::IDC_EDIT_NAME, name);
+        page->SetDlgItemText(CSettingRecordDlg::IDC_EDIT_DETTIME, "60");
     };
     const Case cases[] = {
         {"Please input strategy name to be added!", [&] { form(""); page->OnBnClickedBtnAddScheme(); }},

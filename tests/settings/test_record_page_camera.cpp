@@ -96,7 +96,8 @@ TEST_F(RecordPageCamera, DefaultPlanRecordsWhenEnabledAndClosesItsFileWhenDisabl
         20000))
         << "a recording grows in " << folder;
 
-    // Disabled: Modify stops the recording; the file is finished and decodes.
+    // Disabled: Modify stops the recording; the file (the default plan's AVI
+    // back end) is finished and decodes.
     page->GetDlgItemT<QComboBox>(CSettingRecordDlg::IDC_COMBO_ONOFF)->setCurrentIndex(0);
     page->OnBnClickedBtnModify();
     ASSERT_TRUE(WaitFor(
@@ -107,9 +108,17 @@ TEST_F(RecordPageCamera, DefaultPlanRecordsWhenEnabledAndClosesItsFileWhenDisabl
         10000))
         << "nothing left in progress";
     EXPECT_FALSE(Recording(d));
-    const auto done = FilesEndingIn(folder, ".mp4");
-    ASSERT_EQ(done.size(), 1u);
+    const auto done = FilesEndingIn(folder, ".avi");
+    ASSERT_EQ(done.size(), 1u) << [&] {
+        std::string all;
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(drives.paths[0], ec))
+            all += e.path().string() + "\n";
+        return all;
+    }();
     EXPECT_EQ(mp4test::DecodeErrors(done[0]), "");
+    const auto probe = mp4test::Run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 '" + done[0] + "'");
+    EXPECT_NE(probe.out.find("video"), std::string::npos) << probe.err;
     Pump(500);
     sched.RunPass();
     EXPECT_TRUE(FilesEndingIn(folder, ".tmp").empty()) << "the disabled plan does not start again";
