@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <cstdlib>
 #include <functional>
 
@@ -432,6 +433,50 @@ private:
                 return Ok();
             }
             return Fail("control has no items");
+        }
+        if (cmd == "tree-item") {
+            // An item of a tree by the texts from its top-level item down:
+            // ticks or clears its box ("check") and/or makes it current ("select").
+            auto* tree = qobject_cast<QTreeWidget*>(target);
+            if (!tree)
+                return Fail("control is not a tree");
+            const QJsonArray path = req.value("path").toArray();
+            QTreeWidgetItem* item = nullptr;
+            for (int level = 0; level < path.size(); ++level) {
+                const QString text = path[level].toString();
+                QTreeWidgetItem* found = nullptr;
+                const int n = item ? item->childCount() : tree->topLevelItemCount();
+                for (int i = 0; i < n && !found; ++i) {
+                    QTreeWidgetItem* c = item ? item->child(i) : tree->topLevelItem(i);
+                    if (c->text(0) == text)
+                        found = c;
+                }
+                if (!found)
+                    return Fail("no such item");
+                item = found;
+            }
+            if (!item)
+                return Fail("no such item");
+            QPointer<QTreeWidget> pt = tree;
+            const bool setCheck = req.contains("check");
+            const bool check = req.value("check").toBool();
+            const bool select = req.value("select").toBool();
+            QTreeWidgetItem* it = item;
+            Later([pt, it, setCheck, check, select] {
+                if (!pt)
+                    return;
+                // The item may have gone with a refill since the request.
+                bool alive = false;
+                for (QTreeWidgetItemIterator i(pt); *i && !alive; ++i)
+                    alive = *i == it;
+                if (!alive)
+                    return;
+                if (setCheck)
+                    it->setCheckState(0, check ? Qt::Checked : Qt::Unchecked);
+                if (select)
+                    pt->setCurrentItem(it);
+            });
+            return Ok();
         }
         return Fail("unknown command");
     }

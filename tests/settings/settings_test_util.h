@@ -16,6 +16,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -23,6 +25,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -153,6 +156,20 @@ protected:
     bool m_clearDevices = true; // false when the test's own helper removes its records
     std::unique_ptr<Host> host;
 };
+
+// Runs the event loop until done holds or ms pass.
+inline bool WaitUntil(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
 
 inline DeviceInfo MakeDevice(const char* id, const char* name, int type = 1, int channel = 0)
 {

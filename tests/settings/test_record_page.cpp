@@ -5,6 +5,8 @@
 #include "core/helpers.h"
 #include "settings/setting_record_dlg.h"
 #include "settings/setting_record_rules.h"
+#include "devices/dev_tree.h"
+#include "media/rec_targets.h"
 #include "tests/support/scoped_env.h"
 
 #include <QCheckBox>
@@ -12,6 +14,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QTimeEdit>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <unistd.h>
@@ -546,6 +549,46 @@ TEST_F(RecordPageTest, MoveButtonsAndTreeClicks)
     page->OnNMClickTree(all, root, true);
     for (int i = 0; i < root->childCount(); ++i)
         EXPECT_EQ(root->child(i)->checkState(0), Qt::Unchecked);
+}
+
+// A mouse click on the root's text (not its box) ticks its children, as the
+// box of the root was clear when the click came.
+TEST_F(RecordPageTest, MouseClickOnAParentSetsItsChildren)
+{
+    AddDevice("C1", "Gate");
+    AddDevice("C2", "Yard");
+    Open();
+    page->resize(1200, 800);
+    QApplication::processEvents();
+    QTreeWidget* tree = page->SchemeTree();
+    QTreeWidgetItem* root = tree->topLevelItem(0);
+    const QRect text = tree->visualItemRect(root);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(text.right() - 4, text.center().y()));
+    EXPECT_EQ(root->checkState(0), Qt::Unchecked);
+    for (int i = 0; i < root->childCount(); ++i)
+        EXPECT_EQ(root->child(i)->checkState(0), Qt::Checked) << i;
+    EXPECT_EQ(tree->currentItem(), root);
+}
+
+// After Modify the page refreshes its icons once, so the stopped recording
+// shows; the refresh message itself re-reads the live records.
+TEST_F(RecordPageTest, ModifyRefreshesTheIconsOfStoppedRecordings)
+{
+    AddDevice("C1", "Gate");
+    g_lstDevInfo.front().Online = 1;
+    g_lstDevInfo.front().RecFlag = 1;
+    std::strcpy(g_lstDevInfo.front().RecSchemeName, "Default Strategy");
+    Open();
+    QTreeWidgetItem* item = page->SchemeTree()->topLevelItem(0)->child(0);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(devtree::GetItemImage(item), 6);
+    page->OnBnClickedBtnModify();
+    EXPECT_EQ(g_lstDevInfo.front().RecFlag, 0);
+    EXPECT_TRUE(settest::WaitUntil([&] { return devtree::GetItemImage(item) == 3; }, 10000));
+
+    g_lstDevInfo.front().WatchFlag = 1;
+    page->SendMessage(WM_RECPAGE_REFRESH, 0, 0);
+    EXPECT_EQ(devtree::GetItemImage(item), 7);
 }
 
 TEST_F(RecordPageTest, StartTypeReactions)

@@ -77,6 +77,13 @@ class Program:
             raise AutomationError(f"{cmd} {fields}: {answer.get('error')}")
         return answer
 
+    def tree_item(self, window, id, path, check=None, select=False):
+        """Ticks or clears (check) and/or selects the tree item at path (texts from the top)."""
+        fields = dict(window=window, id=id, path=list(path), select=select)
+        if check is not None:
+            fields["check"] = bool(check)
+        return self.do("tree-item", **fields)
+
     def windows(self):
         return self.do("windows")["windows"]
 
