@@ -527,6 +527,11 @@ void CSettingRecordDlg::Browse(int index)
         SetDlgItemText(mine, "");
         return;
     }
+    // A cut path would name another folder.
+    if (chosen->size() >= sizeof RecScheme{}.StoragePath1) {
+        ShowMsgId(1592);
+        return;
+    }
     // The filesystem of the chosen folder plays the drive.
     if (!CheckPathSpace(*chosen))
         return;
@@ -794,6 +799,10 @@ void CSettingRecordDlg::OnBnClickedBtnAddScheme()
         ShowMsgId(787);
         return;
     }
+    if (name.size() >= sizeof RecScheme{}.SchemeName) {
+        ShowMsgId(1592); // a cut name would be another name
+        return;
+    }
     bool exists;
     {
         qelm::CsLock lock(g_csDevList);
@@ -837,6 +846,10 @@ void CSettingRecordDlg::OnBnClickedBtnModify()
     const std::string name = GetDlgItemText(IDC_EDIT_NAME);
     if (name.empty()) {
         ShowMsgId(779);
+        return;
+    }
+    if (name.size() >= sizeof RecScheme{}.SchemeName) {
+        ShowMsgId(1592);
         return;
     }
     if (m_strCurrent == kDefaultName && name != kDefaultName) {

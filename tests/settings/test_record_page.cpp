@@ -380,6 +380,11 @@ TEST_F(RecordPageTest, AddAndModifyRefusalsLeaveFileAndListAlone)
     };
     const Case cases[] = {
         {"Please input strategy name to be added!", [&] { form(""); page->OnBnClickedBtnAddScheme(); }},
+        // 200 characters fit the edit; their bytes do not fit the record.
+        {"The text is too long, please enter again!", [&] {
+             form(QString(200, QChar(0x591C)).toStdString().c_str());
+             page->OnBnClickedBtnAddScheme();
+         }},
         {"The strategy name already exist!", [&] { form("Morning"); page->OnBnClickedBtnAddScheme(); }},
         {"Please input storage path!", [&] {
              form("Other");
@@ -648,6 +653,12 @@ TEST_F(RecordPageTest, BrowseChecksSpaceAndFolderIdentity)
     choice = small;
     page->OnBnClickedBtnBrowse2();
     EXPECT_EQ(Msg(), "The storage space less than 5G, please check!");
+    EXPECT_EQ(page->GetDlgItemText(CSettingRecordDlg::IDC_EDIT_PATH2), upper);
+    // A path longer than the plan holds is refused, never cut.
+    HideMsg(page->MsgDlg());
+    choice = "/" + std::string(1600, 'a');
+    page->OnBnClickedBtnBrowse2();
+    EXPECT_EQ(Msg(), "The text is too long, please enter again!");
     EXPECT_EQ(page->GetDlgItemText(CSettingRecordDlg::IDC_EDIT_PATH2), upper);
     // Cancelled: the path is cleared.
     choice.reset();
