@@ -5,6 +5,7 @@
 
 #include "core/config_store.h"
 #include "core/devinfo.h"
+#include "core/log.h"
 #include "core/recinfo.h"
 #include "core/userinfo.h"
 #include "devices/device_services.h"
@@ -16,6 +17,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QLabel>
@@ -74,6 +76,7 @@ protected:
         ASSERT_TRUE(m_tmp.isValid());
         m_config = m_tmp.path().toStdString() + "/Config/";
         QDir().mkpath(QString::fromStdString(m_config));
+        CloseLog(); // a log of an earlier test's folder
         SetConfigDir(m_config);
         setenv("QELM2_DATA", m_tmp.path().toUtf8().constData(), 1);
         ClearLists();
@@ -88,6 +91,7 @@ protected:
     {
         host.reset();
         ClearLists();
+        CloseLog();
         SetConfigDir("");
         unsetenv("QELM2_DATA");
         g_szUserName[0] = 0;
@@ -108,6 +112,12 @@ protected:
         g_DispInfoSetting = DispInfoSetting{};
     }
     std::string ConfigFile(const char* name) const { return ReadFile(m_config + name); }
+    // The program log the user file opened in the data folder.
+    std::string LogText() const
+    {
+        QDirIterator it(m_tmp.path(), {"clientlog.txt"}, QDir::Files, QDirIterator::Subdirectories);
+        return it.hasNext() ? ReadFile(it.next().toStdString()) : std::string();
+    }
 
     // The text the page's message box shows now ("" when hidden).
     static std::string Msg(CResMsgDlg* box)

@@ -7,6 +7,7 @@
 #include "tests/media/rec_test_util.h"
 
 #include <QComboBox>
+#include <QTimeEdit>
 
 #include <sys/stat.h>
 
@@ -117,6 +118,14 @@ TEST_F(RecordPageCamera, DefaultPlanRecordsWhenEnabledAndClosesItsFileWhenDisabl
         return all;
     }();
     EXPECT_EQ(mp4test::DecodeErrors(done[0]), "");
+    // Modify stops every old member's sinks; sink 1's stop line is the
+    // Delete handler's text.
+    const std::string log = LogText();
+    EXPECT_NE(log.find("CSettingRecordDlg::OnBnClickedBtnDelScheme(): RtspEvent1 Stop Record, DevName=Gate"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("CSettingRecordDlg::OnBnClickedBtnModify(): RtspEvent1 Stop decoder delete stream id="),
+              std::string::npos);
     const auto probe = mp4test::Run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 '" + done[0] + "'");
     EXPECT_NE(probe.out.find("video"), std::string::npos) << probe.err;
     Pump(500);
@@ -131,6 +140,33 @@ TEST_F(RecordPageCamera, DefaultPlanRecordsWhenEnabledAndClosesItsFileWhenDisabl
     EXPECT_EQ(Msg(page->MsgDlg()), "Gate Record time conflict!");
     EXPECT_EQ(settest::ReadFile(m_config + "RecInfo.xml"), file);
     EXPECT_EQ(g_lstRecSchemeInfo.size(), 1u);
+
+    // The default plan moves to the small hours; "Night" takes the camera
+    // around the test clock's noon, records, and Delete stops it.
+    page->ShowScheme(g_lstRecSchemeInfo.front());
+    page->GetDlgItemT<QTimeEdit>(CSettingRecordDlg::kRowEnd(1))->setTime(QTime(1, 0, 0));
+    page->OnBnClickedBtnModify();
+    ASSERT_EQ(Msg(page->MsgDlg()), "Modify record strategy success!");
+    page->SetDlgItemText(CSettingRecordDlg::IDC_EDIT_NAME, "Night");
+    page->GetDlgItemT<QTimeEdit>(CSettingRecordDlg::kRowStart(1))->setTime(QTime(11, 0, 0));
+    page->GetDlgItemT<QTimeEdit>(CSettingRecordDlg::kRowEnd(1))->setTime(QTime(13, 0, 0));
+    page->GetDlgItemT<QComboBox>(CSettingRecordDlg::IDC_COMBO_ONOFF)->setCurrentIndex(1);
+    page->OnBnClickedBtnAddScheme();
+    ASSERT_EQ(Msg(page->MsgDlg()), "Add record strategy success!");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            sched.RunPass();
+            return RecLists::Locked([&] { return d->RecFlag == 1 && std::string(d->RecSchemeName) == "Night"; }) &&
+                   FilesEndingIn(folder, ".tmp").size() == 1;
+        },
+        20000));
+    page->OnBnClickedBtnDelScheme();
+    EXPECT_EQ(Msg(page->MsgDlg()), "Remove record strategy success!");
+    EXPECT_TRUE(WaitFor([&] { return FilesEndingIn(folder, ".tmp").empty(); }, 10000));
+    EXPECT_FALSE(Recording(d));
+    EXPECT_EQ(FilesEndingIn(folder, ".avi").size(), 2u);
+    EXPECT_NE(LogText().find("CSettingRecordDlg::OnBnClickedBtnDelScheme(): RtspEvent1 Stop decoder delete stream"),
+              std::string::npos);
 }
 
 } // namespace
