@@ -484,28 +484,34 @@ LRESULT CSearchRecDlg::OnSearchRemoteRecFileResponse(WPARAM wParam, LPARAM lPara
         return 0;
     }
 
-    for (const RecFileItem& item : answer.files) {
-        const bool known = std::any_of(m_lstRecFile.begin(), m_lstRecFile.end(), [&](const RecFileItem& f) {
+    // The answer's files, each once.
+    auto append = [](std::list<RecFileItem>& list, const RecFileItem& item) {
+        const bool known = std::any_of(list.begin(), list.end(), [&](const RecFileItem& f) {
             return std::strcmp(f.szPath, item.szPath) == 0 && std::strcmp(f.szSize, item.szSize) == 0;
         });
         if (!known)
-            m_lstRecFile.push_back(item);
-    }
+            list.push_back(item);
+    };
 
     if (relay) {
+        // Only this answer's files go back, and the page's own results stay.
         const RelaySearchWait wait = *waiting;
         m_lstRelaySearch.erase(waiting);
+        std::list<RecFileItem> files;
+        for (const RecFileItem& item : answer.files)
+            append(files, item);
         std::string reply;
-        if (m_lstRecFile.empty())
+        if (files.empty())
             ServeRelaySearch(wait, 1, 0, nullptr);
-        else if (recsearch::BuildRelayAnswerText(m_lstRecFile, reply))
+        else if (recsearch::BuildRelayAnswerText(files, reply))
             ServeRelaySearch(wait, 0, m_nTotalCount, reply.c_str());
         else
             ServeRelaySearch(wait, 1, 0, nullptr); // too long to send: the client must not wait
-        m_lstRecFile.clear();
         return 0;
     }
 
+    for (const RecFileItem& item : answer.files)
+        append(m_lstRecFile, item);
     WriteLog(6, "CSearchRecDlg::OnSearchRemoteRecFileResponse(): recv remote rec file response,record file count=%d",
              m_nTotalCount);
     if (!m_lstRecFile.empty()) {
