@@ -259,8 +259,9 @@ BOOL CSearchRecDlg::OnInitDialog()
     m_pMinSize->setText("-1");
     m_pMaxSize->setText("-1");
 
-    // 6. Result list columns from its width.
-    const int w = std::max(m_pList->width(), 400);
+    // 6. Result list columns from its width (never so narrow that a column
+    // would get no width: the list scrolls instead).
+    const int w = std::max(m_pList->width(), 800);
     char layout[512];
     std::snprintf(layout, sizeof layout, "%s,%d; %s,%d; %s,%d; %s,%d", LoadResString(478).c_str(), w / 4 + 300,
                   LoadResString(479).c_str(), w / 4 - 100, LoadResString(480).c_str(), w / 4 - 100,
@@ -346,7 +347,7 @@ void CSearchRecDlg::LayoutPage()
     if (m_pDevListDlg)
         m_pDevListDlg->MoveWindow(0, 0, 220, H);
 
-    const int pw = 360, px = W - pw - 8;
+    const int pw = W >= 1280 ? 520 : 360, px = W - pw - 8;
     int y = 8;
     auto place = [this](UINT id, int x, int top, int w, int h) {
         if (QWidget* c = GetDlgItem(id))
