@@ -10,6 +10,7 @@
 #include "media/sink_targets.h"
 #include "platform/paths.h"
 #include "platform/sync.h"
+#include "platform/text.h"
 #include "playback/dev_rec_request.h"
 #include "playback/local_rec_search.h"
 #include "res/strings.h"
@@ -28,11 +29,10 @@
 
 namespace {
 
+// Texts cut at a character boundary to the field (and to limit bytes).
 void CopyText(char* dst, size_t size, const char* src, size_t limit = SIZE_MAX)
 {
-    const size_t n = std::min(strnlen(src, size - 1), limit);
-    std::memcpy(dst, src, n);
-    dst[n] = 0;
+    qelm::CopyBounded(dst, std::min(size, limit == SIZE_MAX ? size : limit + 1), src);
 }
 
 int PagesOf(int count)

@@ -275,6 +275,13 @@ TEST_F(SearchRecDlgTest, LocalSearchRefusalsAndEmptyResult)
     EXPECT_EQ("Query result is empty!", page->LastMessage());
     EXPECT_EQ("", Status());
     EXPECT_EQ(0, Rows());
+
+    // While a download runs the target stays.
+    page->m_bDownload = 1;
+    DeviceInfo other = Device("CAM2", "cam2", 1, "127.0.0.12");
+    page->SetSearchDevInfo(&other);
+    EXPECT_EQ("cam1", page->GetDlgItemText(CSearchRecDlg::IDC_STATIC_TARGET));
+    page->m_bDownload = 0;
 }
 
 TEST_F(SearchRecDlgTest, LocalResultsInPagesOfTwenty)
