@@ -98,7 +98,7 @@ DeviceInfo Camera()
 // is an IO record and every tenth but five a motion record.
 bool MakeTree(const std::string& root, const std::string& sp1, const std::string& sp2)
 {
-    const std::string mp4 = root + "/src-av-1.mp4", avi = root + "/src-vv-2.avi";
+    std::string mp4 = root + "/src-av-1.mp4", avi = root + "/src-vv-2.avi";
     if (!MakeMp4(mp4, 60) || !MakeAvi(avi, 60))
         return false;
     const DeviceInfo cam = Camera();
@@ -117,8 +117,17 @@ bool MakeTree(const std::string& root, const std::string& sp1, const std::string
             const int p = (m / 60) % 2, k = m % 10 == 0 ? 1 : m % 10 == 5 ? 2 : 0;
             char name[64];
             std::snprintf(name, sizeof name, "%02d%02d00-%s", m / 60, m % 60, k == 0 ? "av-1.mp4" : "vv-2.avi");
-            if (link((k == 0 ? mp4 : avi).c_str(), (folders[p][k] + name).c_str()) != 0 && errno != EEXIST)
-                return false;
+            std::string& src = k == 0 ? mp4 : avi;
+            if (link(src.c_str(), (folders[p][k] + name).c_str()) != 0 && errno != EEXIST) {
+                if (errno != EMLINK)
+                    return false;
+                // A file system caps the links of one file: go on from a copy.
+                const std::string copy = src + "." + std::to_string(made);
+                fs::copy_file(src, copy);
+                src = copy;
+                if (link(src.c_str(), (folders[p][k] + name).c_str()) != 0)
+                    return false;
+            }
             ++made;
         }
     }
