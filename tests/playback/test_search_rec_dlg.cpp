@@ -198,6 +198,23 @@ TEST_F(SearchRecDlgTest, StartsInByFileModeWithTheFormFilled)
         EXPECT_EQ(-1, r.nChannel);
 }
 
+// The main window builds the page through its factory and forwards clicks
+// through the page's interface.
+TEST_F(SearchRecDlgTest, FactoryBuildsThePageForTheMainWindow)
+{
+    RegisterSearchRecPage();
+    CDialog* built = CreateRegisteredPage("CSearchRecDlg", &host);
+    RegisterPageFactory("CSearchRecDlg", {});
+    ASSERT_TRUE(built);
+    auto* forwards = dynamic_cast<ISearchRecForwards*>(built);
+    ASSERT_TRUE(forwards);
+    EXPECT_TRUE(built->GetSafeHwnd());
+    DeviceInfo cam = Device("CAM1", "cam1", 1, "127.0.0.11");
+    forwards->SetSearchDevInfo(&cam);
+    EXPECT_EQ("cam1", built->GetDlgItemText(CSearchRecDlg::IDC_STATIC_TARGET));
+    delete built;
+}
+
 TEST_F(SearchRecDlgTest, SourceAndMediaRules)
 {
     auto* media = Item<QComboBox>(CSearchRecDlg::IDC_COMBO_MEDIA);
