@@ -375,7 +375,7 @@ void ScanDayFolder(const std::string& folder, RecDayMap* map, char letter)
         const int m = startSec / 3600 * 60 + startSec / 60 % 60;
         if (m >= kDayMinutes)
             continue;
-        if (e.type == DT_UNKNOWN) {
+        if (e.type == DT_UNKNOWN || e.type == DT_LNK) {
             struct stat st;
             if (fstatat(fd, e.name.c_str(), &st, 0) != 0 || S_ISDIR(st.st_mode))
                 continue;

@@ -271,8 +271,9 @@ BOOL CSearchRecDlg::OnInitDialog()
     m_pList->SetGridLines(TRUE);
 
     // 9. Cursors of the mouse modes (used by the player grid).
-    for (const char* name : {"aero_arrow.cur", "big.cur", "small.cur", "hand.cur"})
-        LoadCursorFromFile((GetAppDir() + "Images/" + name).c_str());
+    const char* const cursors[] = {"aero_arrow.cur", "big.cur", "small.cur", "hand.cur"};
+    for (int i = 0; i < 4; ++i)
+        m_hCursor[i] = LoadCursorFromFile((GetAppDir() + "Images/" + cursors[i]).c_str());
 
     // 10. The page's own device panel and message box.
     m_pDevListDlg = new CDeviceListDlg(this);

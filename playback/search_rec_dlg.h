@@ -11,6 +11,8 @@
 #include "platform/dialog.h"
 #include "playback/rec_search_types.h"
 
+#include <QCursor>
+
 #include <list>
 #include <string>
 
@@ -166,6 +168,8 @@ public:
     std::list<RelaySearchWait> m_lstRelaySearch;
 
     CReportCtrl* ResultList() const { return m_pList; }
+    // The mouse modes' cursors: arrow, zoom in, zoom out, hand.
+    QCursor m_hCursor[4];
 
 protected:
     void CreateControls() override;
