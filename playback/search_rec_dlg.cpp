@@ -435,8 +435,8 @@ void CSearchRecDlg::LayoutPage()
     place(IDC_STATIC_DL_END, lx, dy, lw, 22);
     place(IDC_TIME_DL_END, cx, dy, 140, 24);
     dy += row;
-    place(IDC_STATIC_DLSTATUS, lx, dy, lw, 22);
-    place(IDC_STATIC_DLSTATE, cx, dy, cw, 22);
+    place(IDC_STATIC_DLSTATUS, lx, dy, lw + 24, 22);
+    place(IDC_STATIC_DLSTATE, cx + 24, dy, cw - 24, 22);
     dy += row;
     place(IDC_BTN_DL_BYTIME, px + pw - 230, dy, 110, 28);
     place(IDC_BTN_DL_STOP, px + pw - 112, dy, 110, 28);

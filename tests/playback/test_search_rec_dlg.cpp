@@ -582,6 +582,12 @@ TEST_F(SearchRecDlgTest, PicturesAtBothScreenSizes)
         if (shots)
             picture.save(QString("%1/search_rec_%2x%3.png").arg(shots).arg(size.width()).arg(size.height()));
     }
+    // By date, on the smaller screen.
+    Click(CSearchRecDlg::IDC_BTN_BYDATE);
+    const QRect date = Item(CSearchRecDlg::IDC_DATE_QUERY)->geometry();
+    EXPECT_TRUE(QRect(0, 0, 1024, 768).contains(date));
+    if (shots)
+        page->grab().save(QString("%1/search_rec_bydate_1024x768.png").arg(shots));
 }
 
 } // namespace
