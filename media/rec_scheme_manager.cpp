@@ -94,6 +94,11 @@ bool SinkHasParams(const CRtspEvents* s)
 
 // --- folders ------------------------------------------------------------------------------------
 
+std::string RecSafeFolderName(const char* text)
+{
+    return SafeComponent(text ? text : "");
+}
+
 std::string RecDeviceFolderName(const DeviceInfo& dev)
 {
     if (dev.DevType == 4)

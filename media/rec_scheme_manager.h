@@ -26,6 +26,8 @@ class CWnd;
 // The device's folder under "Record": DevName, or DevId-DevName for an NVR
 // channel row, with path separators and "." / ".." made harmless.
 std::string RecDeviceFolderName(const DeviceInfo& dev);
+// One folder name made from a user or cloud text the same way.
+std::string RecSafeFolderName(const char* text);
 // "Schedule", "Motion", "IO" for StartType 0, 1, 2; null otherwise.
 const char* RecKindWord(int startType);
 // "<storage>/Record/<device>/Local/<kind>/<Y>/<M>/<D>/" of a date.

@@ -131,6 +131,13 @@ seed_fuzz_onvif_reply() {
   printf '%s<ProbeMatches><ProbeMatch><XAddrs>http://127.0.0.1:80/onvif/device_service http://[::1]/x</XAddrs></ProbeMatch></ProbeMatches></s:Body></s:Envelope>' "$env" >"$1/probe"
 }
 
+seed_fuzz_rec_search_answer() {
+  printf '<RESPONSE_PARAM FileCount="45"><RECORD_FILE FilePath="/mnt/sd/080000-av-1.mp4" FileLength="1048576"/><RECORD_FILE FilePath="/mnt/sd/b.mp4"/></RESPONSE_PARAM>' >"$1/files"
+  printf '<RESPONSE_PARAM FileCount="&#10;3"/>' >"$1/count"
+  printf '<RESPONSE_PARAM ChannelId="3" Stream="%s"/>' "$(printf 'A%.0s' $(seq 1 1440))" >"$1/day"
+  printf '<RESPONSE_PARAM ChannelId="2"><x><y/></x></RESPONSE_PARAM>' >"$1/nested"
+}
+
 seed_fuzz_string_table() {
   printf '# comment\n850\tOK\n851\tCancel\n968\tline\\nnext\\t\\\\\n' >"$1/table.lang"
   printf '\xef\xbb\xbf228\t\xe8\xaf\xa5\xe7\xa8\x8b\xe5\xba\x8f\r\n\r\n1\t\n' >"$1/bom.lang"

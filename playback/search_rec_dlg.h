@@ -1,0 +1,218 @@
+// CSearchRecDlg: the record search page (template 149). A search panel (form,
+// result list, paging, download buttons) in two modes: by file, whose search
+// button lists local or device files in pages of 20 rows, and by date, where
+// each selected channel puts its day into one of eight slots. The searches
+// themselves are in local_rec_search.h and dev_rec_request.h.
+#pragma once
+
+#include "controls/ts_relay.h"
+#include "core/devinfo.h"
+#include "mainwnd/main_pages.h"
+#include "platform/dialog.h"
+#include "playback/rec_search_types.h"
+
+#include <QCursor>
+
+#include <list>
+#include <string>
+
+class CResMsgDlg;
+class CDeviceListDlg;
+class CReportCtrl;
+class CGdipButton;
+class CTransparentStatic;
+class CTGroupBox;
+class QComboBox;
+class QDateTimeEdit;
+class QLineEdit;
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class CPlayBackAtl;
+class CPlayBackTollBar;
+class CVideoToolbarDlg;
+
+// Registers the page's factory with the main window ("CSearchRecDlg").
+void RegisterSearchRecPage();
+
+class CSearchRecDlg : public CDialog, public ISearchRecForwards {
+public:
+    enum {
+        IDD = 149,
+        IDC_GROUP_QUERY = 1076,
+        IDC_COMBO_SOURCE = 1114,
+        IDC_COMBO_RECTYPE = 1054,
+        IDC_COMBO_MEDIA = 1115,
+        IDC_COMBO_STREAM = 1050,
+        IDC_EDIT_MINSIZE = 1051,
+        IDC_EDIT_MAXSIZE = 1052,
+        IDC_LIST_RECORD = 1239,
+        IDC_DATE_START = 1234,
+        IDC_DATE_END = 1244,
+        IDC_TIME_SYNC = 1400,
+        IDC_DATE_QUERY = 1370,
+        IDC_TIME_DL_START = 1402,
+        IDC_TIME_DL_END = 1403,
+        IDC_STATIC_DEVNAME = 1126,
+        IDC_STATIC_TARGET = 1233,
+        IDC_STATIC_SOURCE = 1240,
+        IDC_STATIC_RECTYPE = 1241,
+        IDC_STATIC_TIMERANGE = 1242,
+        IDC_STATIC_TO = 1243,
+        IDC_STATIC_MEDIA = 1245,
+        IDC_STATIC_STREAM = 1246,
+        IDC_STATIC_SIZE = 1247,
+        IDC_STATIC_TO2 = 1248,
+        IDC_STATIC_SIZEHINT = 1249,
+        IDC_STATIC_STATUS = 1250,
+        IDC_STATIC_HINT = 1251,
+        IDC_STATIC_DLSTATUS = 1374,
+        IDC_STATIC_DLSTATE = 1375,
+        IDC_STATIC_NVRCHANNEL = 1376,
+        IDC_STATIC_DL_DEVNAME = 1428,
+        IDC_STATIC_DL_START = 1372,
+        IDC_STATIC_DL_END = 1373,
+        IDC_STATIC_LEGEND_ALARM = 1395,
+        IDC_STATIC_LEGEND_PLAN = 1396,
+        IDC_STATIC_LEGEND_NONE = 1397,
+        IDC_STATIC_DBLCLK = 1398,
+        IDC_CHECK_SYNC = 1399,
+        IDC_STATIC_QUERYDATE = 1371,
+        IDC_BTN_SYNC_PLAY = 1401,
+        IDC_BTN_SEARCH = 1218,
+        IDC_BTN_PREV = 1237,
+        IDC_BTN_NEXT = 1238,
+        IDC_BTN_DOWNLOAD = 1219,
+        IDC_BTN_BYFILE = 1380,
+        IDC_BTN_BYDATE = 1381,
+        IDC_BTN_DL_BYTIME = 1425,
+        IDC_BTN_DL_STOP = 1427,
+        IDC_BTN_CUT = 1489,
+        IDC_CHECK_ALL = 1481,
+    };
+    static constexpr int kRowsPerPage = 20;
+    static constexpr int kSlots = 8;
+    static constexpr UINT kStatusTimer = 200;
+
+    explicit CSearchRecDlg(CWnd* pParent = nullptr);
+    ~CSearchRecDlg() override;
+
+    // --- called by the rest of the program ---
+    void SetSearchDevInfo(DeviceInfo* pDevInfo) override;
+    void ToggleSearchPanel();
+    // The day search for this page and the relay side's threads.
+    static int SearchLocalRecByDate(RecDayMap& map);
+    // A relay client's search forwarded to the device auxPtzId; that device's
+    // next file search answer serves it.
+    void QueueRelaySearch(const TsSearchRequest* pRequest, int nHandle, int32_t nAuxPtzId);
+
+    // --- the search side ---
+    int SearchLocalRecFile();
+    int SearchRemoteRecFile(int nPage, int bClearList);
+    int SearchNVRRecByDate(const DeviceInfo* pDevInfo, const RecDayMap& map);
+    void MergeDevFileList();
+    int ShowFirstResultPage();
+    LRESULT OnSearchRemoteRecFileResponse(WPARAM wParam, LPARAM lParam);
+    LRESULT OnQueryNVRRecFileResponse(WPARAM wParam, LPARAM lParam);
+
+    // --- handlers ---
+    void OnBnClickedBtnSearch();
+    void OnBnClickedBtnPrevPage();
+    void OnBnClickedBtnNextPage();
+    void OnBnClickedBtnByFile();
+    void OnBnClickedBtnByDate();
+    void OnCbnSelchangeSource();
+    void OnCbnSelchangeMedia();
+    void OnBnClickedCheckSync();
+    void OnDtnDatetimechangeQueryDate() {}
+
+    // The page's message box text shown last (tests and automation read it).
+    std::string LastMessage() const;
+
+    // Members of the search side (names as the rest of the page uses them).
+    CResMsgDlg* m_pMsgDlg = nullptr;
+    BYTE m_bRelaySource = 0;
+    RelayDevItem m_oRelayDev{};
+    DeviceInfo m_oDevInfo{};
+    CPlayBackAtl* m_pPlayer[kSlots] = {};
+    CDeviceListDlg* m_pDevListDlg = nullptr;
+    CPlayBackTollBar* m_pTimeBar = nullptr; // comes with the players
+    CVideoToolbarDlg* m_pToolbar = nullptr; // comes with the video tool bar
+    std::list<RecFileItem> m_lstRecFile;
+    std::string m_strDownloadPath;
+    int32_t m_nCurPage = 0;
+    int32_t m_nPageIndex = 0;
+    int32_t m_nFirstRow = 0;
+    int32_t m_nPageCount = 0;
+    int32_t m_nPlayRow[kSlots];
+    int32_t m_nTotalCount = 0;
+    int32_t m_nDevPageCount = 0;
+    int32_t m_nDevPageIndex = 0;
+    int32_t m_bDownload = 0;
+    int32_t m_bInitDone = 0;
+    int32_t m_bSearchByDate = 0;
+    PlayBackStatus m_oPBStatus[kSlots];
+    RelayDayStatus m_oRelayDayStatus[kSlots];
+    int32_t m_nNextSlot = 0;
+    int32_t m_nSlotCount = kSlots;
+    int32_t m_nPlayerCount = 4;
+    int32_t m_bShowSearchPanel = 1;
+    int32_t m_bFullScreen = 0;
+    DeviceInfo m_oNvrDevInfo{};
+
+    struct RelaySearchWait {
+        TsSearchRequest request;
+        int32_t nHandle;
+        int32_t nAuxPtzId; // the device whose answer serves it
+    };
+    std::list<RelaySearchWait> m_lstRelaySearch;
+
+    CReportCtrl* ResultList() const { return m_pList; }
+    // The mouse modes' cursors: arrow, zoom in, zoom out, hand.
+    QCursor m_hCursor[4];
+
+protected:
+    void CreateControls() override;
+    BOOL OnInitDialog() override;
+    void OnSize(UINT nType, int cx, int cy) override;
+    void OnPaint() override;
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+
+private:
+    void ShowMsgId(UINT id);
+    void SetStatus(const std::string& text);
+    void ShowPageText();
+    void FillRows(int first);
+    void DeleteAllRows();
+    void ResetPlayRows();
+    void LayoutPage();
+    void ApplyPanelState();
+    void ShowByFileControls(bool show);
+    void ShowByDateControls(bool show);
+    void FillMediaCombo(bool withPicture);
+    void UpdateDownloadFolder(const DeviceInfo& dev);
+    void SelectByDate(const DeviceInfo& dev);
+    void ServeRelaySearch(const RelaySearchWait& wait, int nResult, int nCount, const char* text);
+    void ReadSpan(int64_t* startKey, int64_t* endKey, std::string* startText, std::string* endText) const;
+
+    CReportCtrl* m_pList = nullptr;
+    QComboBox* m_pSource = nullptr;
+    QComboBox* m_pRecType = nullptr;
+    QComboBox* m_pMedia = nullptr;
+    QComboBox* m_pStream = nullptr;
+    QLineEdit* m_pMinSize = nullptr;
+    QLineEdit* m_pMaxSize = nullptr;
+    QDateTimeEdit* m_pStart = nullptr;
+    QDateTimeEdit* m_pEnd = nullptr;
+    QDateTimeEdit* m_pSyncTime = nullptr;
+    QDateTimeEdit* m_pQueryDate = nullptr;
+    QDateTimeEdit* m_pDlStart = nullptr;
+    QDateTimeEdit* m_pDlEnd = nullptr;
+    QCheckBox* m_pSyncCheck = nullptr;
+    QCheckBox* m_pAllCheck = nullptr;
+    QPushButton* m_pSyncPlay = nullptr;
+    CTGroupBox* m_pGroup = nullptr;
+    std::string m_strLastMsg;
+
+    DECLARE_MESSAGE_MAP()
+};
