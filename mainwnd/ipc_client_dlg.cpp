@@ -275,6 +275,17 @@ bool CIPCClientDlg::WorkersRunning() const
 
 void CIPCClientDlg::StopWorkers()
 {
+    // The one-shot threads of the timers may come and go; they are joined on every call.
+    if (m_pQelm2Login) {
+        m_pQelm2Login->Join();
+        delete m_pQelm2Login;
+        m_pQelm2Login = nullptr;
+    }
+    if (m_pStartThread) {
+        m_pStartThread->Join();
+        delete m_pStartThread;
+        m_pStartThread = nullptr;
+    }
     if (m_bWorkersStopped)
         return;
     m_bWorkersStopped = true;
@@ -292,16 +303,6 @@ void CIPCClientDlg::StopWorkers()
     if (m_bConnectStatusStarted) {
         StopConnectStatusThread();
         m_bConnectStatusStarted = false;
-    }
-    if (m_pQelm2Login) {
-        m_pQelm2Login->Join();
-        delete m_pQelm2Login;
-        m_pQelm2Login = nullptr;
-    }
-    if (m_pStartThread) {
-        m_pStartThread->Join();
-        delete m_pStartThread;
-        m_pStartThread = nullptr;
     }
 }
 

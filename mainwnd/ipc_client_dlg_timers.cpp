@@ -33,6 +33,11 @@ constexpr int kBlinkTicks = 10;
 
 void CIPCClientDlg::OnTimer(UINT_PTR id)
 {
+    // After the close nothing starts again: the pages and workers are gone.
+    if (m_bDestroyed) {
+        KillTimer(id);
+        return;
+    }
     // Tested in this order; one-shot timers kill themselves first.
     if (id == kTimerUnused) {
         KillTimer(id);
