@@ -16,6 +16,8 @@
 #include "devices/nvr_talk.h"
 #include "devices/onvif_supervision.h"
 #include "liveview/video_manager_dlg.h"
+#include "media/rec_file_manager.h"
+#include "media/rec_scheme_manager.h"
 #include "mainwnd/empty_page.h"
 #include "mainwnd/login_globals.h"
 #include "mainwnd/main_pages.h"
@@ -105,8 +107,15 @@ CIPCClientDlg::CIPCClientDlg(CWnd* pParent) : CDialog(IDD, pParent)
 
 CIPCClientDlg::~CIPCClientDlg()
 {
-    // A window that never went through its close still ends its threads.
+    // A window that never went through its close still ends its threads
+    // before its pages go.
+    delete m_pRecSchemeManager; // stops and joins
+    m_pRecSchemeManager = nullptr;
+    delete m_pRecFileManager;
+    m_pRecFileManager = nullptr;
     StopWorkers();
+    if (m_pCloud)
+        m_pCloud->CloseSession();
     DestroyActiveDlg();
     if (g_pMainDlg == this)
         g_pMainDlg = nullptr;

@@ -36,6 +36,9 @@ END_MESSAGE_MAP()
 CPageDlg::CPageDlg(CWnd* pParent) : CDialog(IDD, pParent)
 {
     SetChildStyle(true);
+    // The main window's title picture shows between the tabs.
+    setAutoFillBackground(false);
+    setAttribute(Qt::WA_NoSystemBackground);
 }
 
 void CPageDlg::CreateControls()

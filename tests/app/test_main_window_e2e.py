@@ -224,9 +224,30 @@ class MainWindowE2E(unittest.TestCase):
                         self.assertEqual((grid["x"], grid["y"], grid["w"], grid["h"]),
                                          (235, T + 39, W - 8 - 235, H - 10 - T - 39))
                     app.do("save", window=MAIN, path=os.path.join(self.pictures, f"main-{W}x{H}.png"))
+            # Five seconds in: the remembered parent-server file is made when missing, the watchdog started.
+            remote = self.copy.path("Config", "RemoteDevInfo.xml")
+            app.wait_for(lambda: os.path.exists(remote) and os.path.getsize(remote) > 0, timeout=30,
+                         what="RemoteDevInfo.xml")
+            with open(remote, "rb") as f:
+                self.assertEqual(f.read(), b'<?xml version="1.0" encoding="gb2312" ?>\n<DevList>\n</DevList>')
+            app.wait_for(lambda: "begin new thread to start watch." in self.copy.log_lines(), timeout=30,
+                         what="the watchdog start")
             self.exit(app)
+        lines = self.copy.log_lines()
+        chain = ["CIPCClientDlg::CreateActiveDlg():End create active dialog...",
+                 "CIPCClientDlg::OnTimer(): init device tree.",
+                 "CIPCClientDlg::OnTimer(): recover surveillance and start record threads.",
+                 "begin new thread to start watch."]
+        pos = [next((i for i, l in enumerate(lines) if l.startswith(c)), -1) for c in chain]
+        self.assertTrue(all(p >= 0 for p in pos) and pos == sorted(pos), pos)
 
     def test_a_second_screen_gets_its_own_grid(self):
+        # Remembered parent-server devices are asked for five seconds in; one without a port is skipped.
+        with open(self.copy.path("Config", "RemoteDevInfo.xml"), "w") as f:
+            f.write('<?xml version="1.0" encoding="gb2312" ?>\n<DevList>\n'
+                    '<Dev ParentIp="127.0.0.9" MyIp="127.0.0.1" Mac="AA" DevName="skipped"/>\n'
+                    '<Dev ParentIp="127.0.0.9" ParentPort="9000" MyIp="127.0.0.1" DevName="Door"/>\n'
+                    '</DevList>')
         with self.start(env=self.screens((1920, 1080), (1280, 720))) as app:
             self.login(app)
             grids = [w for w in app.windows() if w["class"] == "CVideoManagerDlg"]
@@ -234,6 +255,13 @@ class MainWindowE2E(unittest.TestCase):
             g = grids[0]
             self.assertTrue(g["visible"])
             self.assertEqual((g["x"], g["y"], g["w"], g["h"]), (1920, 0, 1280, 720))
+
+            def invitations():
+                return [l for l in self.copy.log_lines() if l.startswith("CIPCClientDlg::InviteRemoteDevVideo()")]
+            app.wait_for(invitations, timeout=30, what="the remembered device's invitation")
+            found = invitations()
+            self.assertEqual(len(found), 1, found)
+            self.assertIn("127.0.0.9:9000 127.0.0.1 0 Door", found[0])
             self.exit(app)
 
 

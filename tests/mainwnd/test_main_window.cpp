@@ -3,6 +3,7 @@
 // chain, the private messages with heap payloads, and the close that stops
 // and joins every worker before the pages go.
 #include "controls/alarm_info.h"
+#include "controls/onvif.h"
 #include "controls/ts_relay.h"
 #include "core/app_init.h"
 #include "core/log.h"
@@ -23,6 +24,7 @@
 #include "mainwnd/page_dlg.h"
 #include "media/sink_targets.h"
 #include "tests/core/config_globals.h"
+#include "tests/support/fake_onvif_camera.h"
 #include "ui/gdip_button.h"
 
 #include <QApplication>
@@ -35,6 +37,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -101,6 +104,9 @@ protected:
     {
         m_dlg->ExitApp();
         EXPECT_TRUE(WaitFor([this] { return m_dlg->MainGrid() == nullptr; })) << "the close did not run";
+        // The pages are gone: every worker that posts to them was stopped and joined.
+        EXPECT_FALSE(IsConnectStatusThreadRunning());
+        EXPECT_EQ(m_dlg->OnvifSupervisor(), nullptr);
         delete m_dlg;
         m_dlg = nullptr;
     }
@@ -142,6 +148,9 @@ TEST_F(MainWindowTest, StartUpCreatesEveryPageOnceAndRegistersItself)
     ASSERT_NE(GetMediaSinkTargets(), nullptr);
     EXPECT_EQ(GetMediaSinkTargets()->MainWnd(), dlg->m_hWnd);
     EXPECT_TRUE(dlg->WorkersRunning());
+    // Six upper-case hexadecimal pairs joined by hyphens, or nothing without an adapter.
+    const std::string mac = dlg->LocalMac();
+    EXPECT_TRUE(mac.empty() || std::regex_match(mac, std::regex("([0-9A-F]{2}-){5}[0-9A-F]{2}"))) << mac;
     EXPECT_TRUE(IsConnectStatusThreadRunning());
 
     const std::vector<std::string> lines = LogLines();
@@ -406,6 +415,64 @@ TEST_F(MainWindowTest, PayloadStormWhileThePagesAreDestroyed)
         t.join();
     QApplication::processEvents(); // what was queued for the dead window is freed by the layer
     EXPECT_FALSE(IsWindow(hWnd));
+}
+
+int IgnoreAlarm(_OVF_ALARM_EVENT*)
+{
+    return 0;
+}
+
+// The close ends every camera's event subscription; a camera that does not
+// answer its Unsubscribe must not hold up the others behind it, or a few
+// silent cameras keep the window frozen for a time-out each. The cameras
+// answer only once all three asked: one after another, the first would be
+// given up on before the last one asks.
+TEST_F(MainWindowTest, CloseUnsubscribesTheCamerasSideBySide)
+{
+    OVF_SetTimeoutMs(20000);
+    fakeonvif::Camera cams[3];
+    for (fakeonvif::Camera& cam : cams) {
+        cam.Start();
+        ASSERT_GT(cam.Port(), 0);
+        const std::string events = cam.Base() + "/onvif/events";
+        const int32_t handle = OVF_SetCallBackAlarmInfo(events.c_str(), "admin", "secret", &IgnoreAlarm, 0);
+        ASSERT_GT(handle, 0);
+        DeviceInfo d{};
+        std::snprintf(d.DevName, sizeof d.DevName, "cam%d", cam.Port());
+        d.OnvifDev = 1;
+        d.OnvifAlarmHandle = handle;
+        g_lstDevInfo.push_back(d);
+        cam.Hold("Unsubscribe"); // answered only once released
+    }
+    Open();
+    std::atomic<bool> allAtOnce{false};
+    std::thread watcher([&] {
+        // Released when all three wait together, or after a generous
+        // deadline, so that a one-by-one close still ends.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            int waiting = 0;
+            for (fakeonvif::Camera& cam : cams)
+                waiting += cam.Count("Unsubscribe") > 0;
+            if (waiting == 3) {
+                allAtOnce = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        for (fakeonvif::Camera& cam : cams)
+            cam.Release();
+    });
+    Close();
+    watcher.join();
+    EXPECT_TRUE(allAtOnce.load());
+    for (fakeonvif::Camera& cam : cams) {
+        EXPECT_EQ(cam.Count("Unsubscribe"), 1);
+        EXPECT_EQ(cam.Abandoned("Unsubscribe"), 0) << "the unsubscriptions ran one after another";
+    }
+    for (const DeviceInfo& d : g_lstDevInfo)
+        EXPECT_EQ(d.OnvifAlarmHandle, 0);
+    OVF_SetTimeoutMs(5000);
 }
 
 } // namespace
