@@ -3,6 +3,7 @@ automation endpoint as an operator would, with a camera of the RTSP camera
 fixture on 127.0.0.1: live video by a double click in the device tree, the
 pane reopened after a restart, the layout of both window states, a second
 screen's own grid and the start-up timer chain."""
+import hashlib
 import json
 import os
 import struct
@@ -125,12 +126,12 @@ class MainWindowE2E(unittest.TestCase):
     def start(self, env=None):
         return Program(self.copy.exe, data_dir=self.copy.dir, env=env or self.screens((1920, 1080)))
 
-    def login(self, app):
+    def login(self, app, user="admin", password="admin"):
         app.wait_for(lambda: (lambda w: w and w["visible"])(app.window(LOGIN)), what="the login window")
-        for cid in (1002, 1003):  # a second start finds the last user filled in
+        for cid, text in ((1002, user), (1003, password)):  # a second start finds the last user filled in
             app.do("key", window=LOGIN, id=cid, key="ctrl+a")
             app.do("key", window=LOGIN, id=cid, key="Delete")
-            app.do("type", window=LOGIN, id=cid, text="admin")
+            app.do("type", window=LOGIN, id=cid, text=text)
         app.do("click", window=LOGIN, id=1000)
         return app.wait_for(lambda: (lambda w: w if w and w["visible"] else None)(app.window(MAIN)),
                             timeout=30, what="the main window")
@@ -262,6 +263,28 @@ class MainWindowE2E(unittest.TestCase):
             found = invitations()
             self.assertEqual(len(found), 1, found)
             self.assertIn("127.0.0.9:9000 127.0.0.1 0 Door", found[0])
+            self.exit(app)
+
+    def test_alarm_only_operator_starts_on_alarm_search_and_further_grids_stay_hidden(self):
+        digest = hashlib.md5(b"watch1").hexdigest().upper()
+        with open(self.copy.path("Config", "UserInfo.xml"), "w") as f:
+            f.write('<?xml version="1.0" encoding="gb2312" ?>\n<UserInfo>'
+                    "<DispInfoSetting><Title>Corvane</Title><ExitConfirm>1</ExitConfirm>"
+                    "<MonitorMode>0</MonitorMode></DispInfoSetting>"
+                    "<LoginSetting><AutoLogin>0</AutoLogin></LoginSetting><LoginList></LoginList><UserList>"
+                    f"<User><UserName>guard</UserName><Password>{digest}</Password><GroupName>default</GroupName>"
+                    "<RoleName>alarms</RoleName><Desc></Desc></User></UserList><GroupList/><RoleList>"
+                    "<Role><RoleName>alarms</RoleName><SurPTZ>0</SurPTZ><Alarm>1</Alarm><Record>0</Record><PTZ>0</PTZ>"
+                    "<UserManager>0</UserManager><HighLeve>0</HighLeve><Desc></Desc></Role></RoleList></UserInfo>")
+        with self.start(env=self.screens((1920, 1080), (1280, 720))) as app:
+            main = self.login(app, "guard", "watch1")
+            shown = {c["class"] for c in main["controls"] if c["visible"] and c.get("owner") == MAIN}
+            self.assertIn("CSearchAlarmDlg", shown)
+            self.assertNotIn("CVideoManagerDlg", shown)
+            self.assertNotIn("CSearchRecDlg", shown)
+            grids = [w for w in app.windows() if w["class"] == "CVideoManagerDlg"]
+            self.assertEqual(len(grids), 1, grids)  # the further monitor's grid exists, hidden
+            self.assertFalse(grids[0]["visible"])
             self.exit(app)
 
 
