@@ -9,6 +9,7 @@
 #include "devices/device_services.h"
 #include "liveview/video_manager_dlg.h"
 #include "mainwnd/page_dlg.h"
+#include "res/strings.h"
 #include "ui/gdip_button.h"
 
 namespace {
@@ -331,6 +332,7 @@ void CIPCClientDlg::LayoutForWindowState(int maximised)
         for (const Btn& b : buttons)
             b.b->setGeometry(b.restoredX, 2, 26, 17);
     }
+    m_btnMaximize->SetTooltipTextW(LoadResStringW(m_bMaximized ? 1510 : 1509).c_str(), TRUE);
     SetWindowPos(nullptr, rc.left, rc.top, rc.Width(), rc.Height(), SWP_SHOWWINDOW);
     if (m_pPageDlg)
         m_pPageDlg->ResizeForMainWindow(m_bMaximized);
