@@ -33,6 +33,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <fstream>
@@ -330,6 +331,32 @@ TEST_F(MainWindowTest, ADeviceAlarmFreesItsPayloadsAndBlinksTheAlarmButton)
                                 delete reinterpret_cast<_ALARM_INFO*>(l);
                             }));
     EXPECT_TRUE(WaitFor([&] { return dlg->AlarmButtonColor() != before; })) << "timer 500 was not armed";
+}
+
+// A device alarm blinks the device's icon for ten ticks of timer 400, then
+// the icon is back to normal and the alarm flag cleared.
+TEST_F(MainWindowTest, AnAlarmedDeviceBlinksTenTicksThenStops)
+{
+    DeviceInfo d{};
+    std::strcpy(d.DevName, "Door");
+    std::strcpy(d.DevId, "IPC-BLINK");
+    d.AlarmFlag = 1;
+    g_lstDevInfo.push_back(d);
+    Open();
+    DeviceInfo& rec = g_lstDevInfo.back();
+    int most = 0, flips = 0, lastState = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        most = std::max(most, rec.BlinkCount);
+        if (rec.BlinkState != lastState) {
+            ++flips;
+            lastState = rec.BlinkState;
+        }
+        return rec.AlarmFlag == 0;
+    }, 60000));
+    EXPECT_EQ(most, 10);
+    EXPECT_GE(flips, 2);
+    EXPECT_EQ(rec.BlinkState, 0);
+    EXPECT_EQ(rec.BlinkCount, 0);
 }
 
 TEST_F(MainWindowTest, ARelayPeerIsRefusedWithoutTheRelayBridge)
