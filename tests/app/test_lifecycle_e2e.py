@@ -258,13 +258,14 @@ class Lifecycle(unittest.TestCase):
         starts = self.copy.log_lines().count(START)
         with self.start("autologin") as app:
             app.wait_for(lambda: app.window("CIPCClientDlg"), what="the main window")
-            wait_until(lambda: "start watch success." in self.copy.log_lines(), what="the watchdog start")
+            # The main window starts the watchdog five seconds after it opened; a loaded machine is slower.
+            wait_until(lambda: "start watch success." in self.copy.log_lines(), timeout=60, what="the watchdog start")
             self.assertEqual(len(self.copy.pids("Watch")), 1)
             os.kill(app.proc.pid, signal.SIGKILL)
             app.proc.wait()
             # the watchdog starts the client again, which logs in at once and finds the watchdog running
-            wait_until(lambda: self.copy.pids(os.path.basename(self.copy.exe)), what="the restarted client")
-            wait_until(lambda: "watch is running." in self.copy.log_lines(), timeout=30, what="the second start")
+            wait_until(lambda: self.copy.pids(os.path.basename(self.copy.exe)), timeout=60, what="the restarted client")
+            wait_until(lambda: "watch is running." in self.copy.log_lines(), timeout=90, what="the second start")
             self.assertEqual(self.copy.log_lines().count(START), starts + 2)
             self.assertEqual(len(self.copy.pids("Watch")), 1)
 
