@@ -1,15 +1,19 @@
 // Start-up and shut-down order of the client.
 #include "app/ipc_client_app.h"
 
-#include "app/main_placeholder_dlg.h"
+#include "alarms/udp_login.h"
 #include "app/single_instance.h"
 #include "app/splash_dlg.h"
+#include "app/start_thread.h"
 #include "core/app_init.h"
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/recinfo.h"
+#include "mainwnd/ipc_client_dlg.h"
 #include "mainwnd/login_dlg.h"
+#include "mainwnd/main_hooks.h"
 #include "controls/device_sim.h"
+#include "controls/ts_relay.h"
 #include "media/mp4_writer.h"
 #include "platform/msgbox.h"
 #include "platform/paths.h"
@@ -76,6 +80,29 @@ void WriteAppEntry(bool registerIt)
     std::string exe = GetAppDir() + ExecutableBaseName();
     RegSetValueExA(key, "LocalServer32", 0, REG_SZ, reinterpret_cast<const BYTE*>(exe.c_str()), DWORD(exe.size() + 1));
     RegCloseKey(key);
+}
+
+// What the main window reaches in app/ and in the folders below it.
+void InstallMainWindowHooks(CSingleInstance* instance)
+{
+    MainWindowHooks hooks;
+    hooks.makeWatchStarter = [](HWND owner) -> CThread* { return new CStartThread(owner); };
+    hooks.hideSplash = [] {
+        if (g_pSplashDlg)
+            g_pSplashDlg->ShowWindow(SW_HIDE);
+    };
+    hooks.publishWindow = [instance](CWnd* wnd) {
+        if (instance)
+            instance->SetMainWindow(wnd);
+    };
+    hooks.makeCloudSession = [](const char* user, const char* password, const char* host, int port,
+                                HWND owner) -> std::unique_ptr<ICloudSession> {
+        auto session = std::make_unique<CUdpLogin>(user, password, host, port);
+        session->SetOwnerWnd(owner);
+        session->Start();
+        return session;
+    };
+    SetMainWindowHooks(std::move(hooks));
 }
 
 } // namespace
@@ -186,12 +213,16 @@ BOOL CIPCClientApp::InitInstance()
 
     g_pSplashDlg->SetStatusText(LoadResString(275).c_str());
 
+    InstallMainWindowHooks(m_instance.get());
+    TS_Init();
     {
-        CMainPlaceholderDlg dlg(m_instance.get());
+        CIPCClientDlg dlg(nullptr);
         m_pMainWnd = &dlg;
         dlg.DoModal();
         m_pMainWnd = nullptr;
     }
+    SetMainWindowHooks({});
+    TS_Release();
 
     g_pSplashDlg->DestroyWindow();
     delete g_pSplashDlg;

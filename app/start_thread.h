@@ -3,9 +3,8 @@
 #pragma once
 
 #include "core/thread.h"
+#include "mainwnd/main_hooks.h" // WM_START_THREAD_DONE
 #include "platform/types.h"
-
-constexpr UINT WM_START_THREAD_DONE = WM_USER + 6003;
 
 // The watchdog's program file name.
 inline constexpr const char kWatchName[] = "Watch";

@@ -122,7 +122,11 @@ void CAuxPTZEvents::PTZResponse(int32_t auxPtzId, int32_t code, const char* text
     WriteLog(6, " CAuxPTZEvents::PTZResponse(): AuxPTZID=%d, msg_code=%d, msg_flag=%d, ResponseString=%s", auxPtzId,
              ResultOf(code), CommandOf(code), text ? text : "");
     if (IMediaSinkTargets* t = GetMediaSinkTargets())
-        PostTextTo(t->PtzPanelWnd(), WM_PTZ_RESPONSE, auxPtzId, text);
+        if (HWND panel = t->PtzPanelWnd()) {
+            PtzAnswerSource who;
+            who.auxPtzId = auxPtzId;
+            qelm::PostPtzAnswer(panel, who, text);
+        }
 }
 
 void CAuxPTZEvents::AUXResponse(int32_t auxPtzId, int32_t code, const char* text)

@@ -263,9 +263,12 @@ void CRtspEvents::OnStreamStatus(int32_t streamId, int32_t status, const char* t
             delete info;
         }
     } else if (status == 10) {
-        if (text && *text)
-            qelm::PostText(targets ? targets->PtzPanelWnd() : nullptr, WM_PTZ_RESPONSE,
-                           reinterpret_cast<WPARAM>(m_szDevId), text);
+        if (text && *text) {
+            PtzAnswerSource who;
+            who.kind = PtzAnswerSource::kStream;
+            CopyText(who.devId, sizeof(who.devId), m_szDevId);
+            qelm::PostPtzAnswer(targets ? targets->PtzPanelWnd() : nullptr, who, text);
+        }
     }
 }
 

@@ -34,6 +34,21 @@ BOOL PostText(HWND hWnd, UINT msg, WPARAM wParam, const char* text)
     return ok;
 }
 
+BOOL PostPtzAnswer(HWND hWnd, const PtzAnswerSource& source, const char* text)
+{
+    auto* who = new PtzAnswerSource(source);
+    char* copy = NewText(text);
+    auto release = [](WPARAM w, LPARAM l) {
+        delete reinterpret_cast<PtzAnswerSource*>(w);
+        FreeText(reinterpret_cast<char*>(l));
+    };
+    BOOL ok = ::PostMessage(hWnd, WM_PTZ_RESPONSE, reinterpret_cast<WPARAM>(who), reinterpret_cast<LPARAM>(copy),
+                            release);
+    if (!ok)
+        release(reinterpret_cast<WPARAM>(who), reinterpret_cast<LPARAM>(copy));
+    return ok;
+}
+
 } // namespace qelm
 
 void SetMediaSinkTargets(IMediaSinkTargets* targets) { g_targets.store(targets); }

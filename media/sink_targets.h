@@ -22,7 +22,7 @@ enum : UINT {
     WM_NVR_CHANNEL_LIST = WM_USER + 5305,       // AuxPtzId, text
     WM_CHANNEL_STATES = WM_USER + 5310,         // AuxPtzId or P2pLoginId, text
     WM_DEV_ALARM = WM_USER + 5400,              // _ALARM_SOURCE*, _ALARM_INFO*
-    WM_PTZ_RESPONSE = WM_USER + 5500,           // non-zero key, text
+    WM_PTZ_RESPONSE = WM_USER + 5500,           // PtzAnswerSource*, text
     WM_STORAGE_FORMAT_RESULT = WM_USER + 5700,  // result, AuxPtzId
     WM_STORAGE_UNMOUNT_RESULT = WM_USER + 5800, // result, AuxPtzId
     WM_DEV_TRANSFER_FAILED = WM_USER + 5900,    // AuxPtzId, event type
@@ -46,7 +46,20 @@ struct DevConfigResponse {
     ~DevConfigResponse();
 };
 
+// wParam of WM_PTZ_RESPONSE: who answered. A stream sink's answer carries a
+// copy of its device id: the sink's own text changes with its next event and
+// goes with the sink. The handler deletes it (and frees the text in lParam).
+struct PtzAnswerSource {
+    enum Kind : int32_t { kAuxPtz = 0, kStream = 1, kRelay = 2 };
+    int32_t kind = kAuxPtz;
+    int32_t auxPtzId = 0; // kAuxPtz
+    char devId[390] = {}; // kStream: the sink's device id text
+};
+
 namespace qelm {
+// Posts WM_PTZ_RESPONSE with a heap copy of source and of text; what cannot
+// be delivered is freed (by the layer, or here when the post fails).
+BOOL PostPtzAnswer(HWND hWnd, const PtzAnswerSource& source, const char* text);
 // A heap copy of a text for a message or call that hands it on; the
 // receiver frees it with FreeText. Null becomes "".
 char* NewText(const char* text);

@@ -894,6 +894,9 @@ std::string WidgetClassName(const QWidget* w)
 {
     if (!w)
         return {};
+    // A stand-in page carries the class name of the page it stands for.
+    if (const QVariant named = w->property("qelm2_class"); named.isValid())
+        return named.toString().toStdString();
     const char* mangled = typeid(*w).name();
     int status = 0;
     std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);

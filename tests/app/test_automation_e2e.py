@@ -46,9 +46,9 @@ class AutomationEndToEnd(unittest.TestCase):
             app.do("type", window="CLoginDlg", id=1002, text="admin")
             app.do("type", window="CLoginDlg", id=1003, text="admin")
             app.do("click", window="CLoginDlg", id=1000)  # Login
-            main = app.wait_for(lambda: app.window("CMainPlaceholderDlg"), what="the main window")
+            main = app.wait_for(lambda: app.window("CIPCClientDlg"), what="the main window")
             self.assertTrue(main["visible"])
-            app.do("click", window="CMainPlaceholderDlg", id=1003)  # Exit
+            app.do("click", window="CIPCClientDlg", id=1064)  # close
             self.assertEqual(app.wait_exit(), 0, app.output())
 
 

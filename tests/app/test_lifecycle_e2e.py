@@ -63,8 +63,8 @@ class Lifecycle(unittest.TestCase):
             app.do("type", window="CLoginDlg", id=1003, text="admin")
             app.do("click", window="CLoginDlg", id=1006)
             app.do("click", window="CLoginDlg", id=1000)
-            app.wait_for(lambda: app.window("CMainPlaceholderDlg"), what="the main window")
-            app.do("click", window="CMainPlaceholderDlg", id=1003)
+            app.wait_for(lambda: app.window("CIPCClientDlg"), what="the main window")
+            app.do("click", window="CIPCClientDlg", id=1064)
             self.assertEqual(app.wait_exit(), 0, app.output())
 
     def assert_in_order(self, lines, expected):
@@ -168,15 +168,15 @@ class Lifecycle(unittest.TestCase):
         for args, logs_in in ((["autologin"], True), (["AutoLogin"], False), (["autologin", "x"], False)):
             with self.subTest(args=args), self.start(*args) as app:
                 if logs_in:
-                    main = app.wait_for(lambda: app.window("CMainPlaceholderDlg"), what="the main window")
+                    main = app.wait_for(lambda: app.window("CIPCClientDlg"), what="the main window")
                     self.assertTrue(main["visible"])
                     self.assertIsNone(app.window("CLoginDlg"))
-                    app.do("click", window="CMainPlaceholderDlg", id=1003)
+                    app.do("click", window="CIPCClientDlg", id=1064)
                     self.assertEqual(app.wait_exit(), 0, app.output())
                 else:
                     app.wait_for(lambda: app.window("CLoginDlg"), what="the login window")
                     time.sleep(0.5)
-                    self.assertIsNone(app.window("CMainPlaceholderDlg"))
+                    self.assertIsNone(app.window("CIPCClientDlg"))
                     self.cancel_login(app)
 
     def test_register_switches_write_and_remove_the_entry(self):
@@ -257,14 +257,15 @@ class Lifecycle(unittest.TestCase):
         self.save_admin_login()
         starts = self.copy.log_lines().count(START)
         with self.start("autologin") as app:
-            app.wait_for(lambda: app.window("CMainPlaceholderDlg"), what="the main window")
-            wait_until(lambda: "start watch success." in self.copy.log_lines(), what="the watchdog start")
+            app.wait_for(lambda: app.window("CIPCClientDlg"), what="the main window")
+            # The main window starts the watchdog five seconds after it opened; a loaded machine is slower.
+            wait_until(lambda: "start watch success." in self.copy.log_lines(), timeout=60, what="the watchdog start")
             self.assertEqual(len(self.copy.pids("Watch")), 1)
             os.kill(app.proc.pid, signal.SIGKILL)
             app.proc.wait()
             # the watchdog starts the client again, which logs in at once and finds the watchdog running
-            wait_until(lambda: self.copy.pids(os.path.basename(self.copy.exe)), what="the restarted client")
-            wait_until(lambda: "watch is running." in self.copy.log_lines(), timeout=30, what="the second start")
+            wait_until(lambda: self.copy.pids(os.path.basename(self.copy.exe)), timeout=60, what="the restarted client")
+            wait_until(lambda: "watch is running." in self.copy.log_lines(), timeout=90, what="the second start")
             self.assertEqual(self.copy.log_lines().count(START), starts + 2)
             self.assertEqual(len(self.copy.pids("Watch")), 1)
 

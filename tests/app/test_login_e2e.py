@@ -19,7 +19,7 @@ from program_copy import ProgramCopy  # noqa: E402
 
 EXE = os.environ.get("QELM2_EXE", "")
 LOGIN = "CLoginDlg"
-MAIN = "CMainPlaceholderDlg"
+MAIN = "CIPCClientDlg"
 ADMIN_DIGEST = "21232F297A57A5A743894A0E4A801FC3"  # "admin"
 PW_DIGEST = "5D41402ABC4B2A76B9719D911017C592"  # "hello"
 TEXTS = {
@@ -112,7 +112,7 @@ class LoginEndToEnd(unittest.TestCase):
 
     def exit_main(self, app):
         app.wait_for(lambda: app.window(MAIN), what="the main window")
-        app.do("click", window=MAIN, id=1003)
+        app.do("click", window=MAIN, id=1064)  # close
         self.assertEqual(app.wait_exit(), 0, app.output())
 
     def log(self):

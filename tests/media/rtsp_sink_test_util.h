@@ -68,6 +68,8 @@ struct Posted {
     size_t blockZeros = 0;   // WM_STREAM_STATUS: bytes after the DevId that are 0
     _ALARM_SOURCE source{};
     _ALARM_INFO alarm{};
+    int32_t ptzKind = -1;    // WM_PTZ_RESPONSE: who answered
+    std::string ptzDevId;    // WM_PTZ_RESPONSE: the stream sink's device id, copied
 };
 
 // A real window that keeps every message posted to it and frees the payloads
@@ -104,8 +106,16 @@ public:
             delete[] block;
             break;
         }
+        case WM_PTZ_RESPONSE: {
+            auto* who = reinterpret_cast<PtzAnswerSource*>(m->wParam);
+            p.ptzKind = who->kind;
+            p.ptzDevId = who->devId;
+            delete who;
+            p.text = reinterpret_cast<const char*>(m->lParam);
+            qelm::FreeText(reinterpret_cast<char*>(m->lParam));
+            break;
+        }
         case WM_CHANNEL_STATES:
-        case WM_PTZ_RESPONSE:
             p.text = reinterpret_cast<const char*>(m->lParam);
             qelm::FreeText(reinterpret_cast<char*>(m->lParam));
             break;

@@ -79,6 +79,7 @@ struct Received {
     bool hasAlarm = false;        // WM_DEV_ALARM
     _ALARM_SOURCE source{};
     _ALARM_INFO alarm{};
+    int32_t ptzKind = -1;         // WM_PTZ_RESPONSE: PtzAnswerSource::kind
 };
 
 inline bool IsTextMessage(UINT msg)
@@ -112,6 +113,13 @@ public:
         r.msg = m->message;
         r.wParam = m->wParam;
         r.lParam = m->lParam;
+        if (m->message == WM_PTZ_RESPONSE) {
+            // The answering handle stands in wParam's place for the comparisons.
+            auto* who = reinterpret_cast<PtzAnswerSource*>(m->wParam);
+            r.ptzKind = who->kind;
+            r.wParam = WPARAM(who->auxPtzId);
+            delete who;
+        }
         if (IsTextMessage(m->message)) {
             char* text = reinterpret_cast<char*>(m->lParam);
             r.text = text;

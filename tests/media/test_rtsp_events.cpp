@@ -598,7 +598,8 @@ TEST(RtspEvents, StatusFilterAndPosts)
         } else if (s.expect == WM_PTZ_RESPONSE) {
             ASSERT_EQ(ptzNew, 1u);
             EXPECT_EQ(env.targets.ptz.got.back().text, s.text);
-            EXPECT_NE(env.targets.ptz.got.back().wParam, 0u);
+            EXPECT_EQ(env.targets.ptz.got.back().ptzKind, PtzAnswerSource::kStream);
+            EXPECT_EQ(env.targets.ptz.got.back().ptzDevId, "DEV-B");
         } else {
             ASSERT_EQ(mainNew, 1u);
             const Posted& p = env.targets.main.got.back();
@@ -630,6 +631,24 @@ TEST(RtspEvents, StatusFilterAndPosts)
     EXPECT_EQ(p.source.kind, kAlarmSourceDevId);
     EXPECT_STREQ(p.source.devId, "DEV-B");
     EXPECT_EQ(memcmp(&p.alarm, &alarm, sizeof alarm), 0);
+}
+
+// The PTZ answer names its device by a copy: the sink's next event, before
+// the panel handles the answer, must not change whose answer it is.
+TEST(RtspEvents, PtzAnswerKeepsItsDeviceWhenTheSinkMovesOn)
+{
+    SinkEnv env;
+    DevRecord devA("DEV-A");
+    DevRecord devB("DEV-B");
+    devA.SetStream(111);
+    devB.SetStream(222);
+    CRtspEvents sink(nullptr, &env.pull);
+    sink.OnStreamStatus(222, 10, "2^1^2", nullptr);
+    sink.OnStreamStatus(111, 5, "", nullptr); // nothing delivered yet
+    Pump(20);
+    ASSERT_EQ(env.targets.ptz.Count(WM_PTZ_RESPONSE), 1);
+    EXPECT_EQ(env.targets.ptz.got.back().ptzDevId, "DEV-B");
+    EXPECT_EQ(env.targets.ptz.got.back().text, "2^1^2");
 }
 
 // A device id longer than the posted blocks is cut to fit them, terminated.

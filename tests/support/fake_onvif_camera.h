@@ -232,6 +232,13 @@ public:
                 out.push_back(r);
         return out;
     }
+    // Held requests of this operation whose client had closed the connection
+    // by the time they were released.
+    int Abandoned(const std::string& op) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return static_cast<int>(std::count(m_abandoned.begin(), m_abandoned.end(), op));
+    }
     // Requests of this operation wait (after being recorded) until Release.
     void Hold(const std::string& op)
     {
@@ -553,7 +560,12 @@ private:
         }
         {
             std::unique_lock<std::mutex> lock(m_mutex);
+            const bool held = !m_hold.empty() && m_hold == op;
             m_cv.wait(lock, [&] { return m_stop.load() || m_hold.empty() || m_hold != op; });
+            // A held request whose client hung up meanwhile was given up on.
+            char c;
+            if (held && ::recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+                m_abandoned.push_back(op);
         }
         if (mode == Silent) {
             std::unique_lock<std::mutex> lock(m_mutex);
@@ -590,6 +602,7 @@ private:
     std::vector<std::thread> m_conns;
     std::vector<Request> m_requests;
     std::vector<std::string> m_accepted;
+    std::vector<std::string> m_abandoned;
     std::deque<std::string> m_events;
     std::string m_hold;
 };

@@ -1,0 +1,262 @@
+// CIPCClientDlg: the main window. It creates every page once, starts the
+// long-running workers, registers with the relay library, arms the start-up
+// timers, switches pages and lays out the left column for the maximised and
+// the restored window.
+#pragma once
+
+#include "core/devinfo.h"
+#include "mainwnd/main_hooks.h"
+#include "platform/dialog.h"
+#include "platform/geometry.h"
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+class CGdipButton;
+class CResMsgDlg;
+class CDeviceListDlg;
+class CVideoManagerDlg;
+class CRecSchemeManager;
+class CRecFileManager;
+class CThread;
+class CZizevaVEDCtrl;
+class COnvifSupervisor;
+class CCloudNotices;
+class CFirstRunDiscovery;
+class CNvrTalkAudio;
+class CPageDlg;
+class QImage;
+struct MainServices;
+struct MainWorker;
+
+
+// One further (non-primary) monitor.
+struct MonitorInfo {
+    int32_t dwFlags = 0;
+    CRect rcMonitor;
+    CRect rcWork;
+    int32_t nPageKind = 0;                     // 0 own grid, 1..5 a page moved there
+    CVideoManagerDlg* pVideoManager = nullptr; // its own grid
+};
+
+class CIPCClientDlg;
+extern CIPCClientDlg* g_pMainDlg;
+// Height the layout is computed on: the screen height while maximised, 768 restored.
+extern int g_nLayoutHeight;
+
+class CIPCClientDlg : public CDialog {
+public:
+    enum {
+        IDD = 102,
+        IDC_BTN_PTZ = 1061,
+        IDC_BTN_ALARM = 1062,
+        IDC_BTN_CLOSE = 1064,
+        IDC_BTN_MINIMIZE = 1253,
+        IDC_BTN_SETTING = 1254,
+        IDC_BTN_MAXIMIZE = 1484,
+    };
+    enum : UINT_PTR {
+        kTimerDevTree = 200,
+        kTimerAlarmBlink = 400,
+        kTimerAlarmButton = 500,
+        kTimerMarquee = 600,
+        kTimerExit = 800,
+        kTimerRecovery = 900,
+        kTimerRelayLogin = 1002,
+        kTimerRemoteVideo = 1003,
+        kTimerCloudAlarm = 1004,
+        kTimerWatchdog = 1005,
+        kTimerConnectStatus = 1010,
+        kTimerArp = 1100,
+        kTimerTreeStatus = 300,
+        kTimerCloudPoll = 1008,
+        kTimerUnused = 100011,
+    };
+    // Pages created by CreateActiveDlg, in creation order.
+    static constexpr int kPageCount = 16;
+
+    explicit CIPCClientDlg(CWnd* pParent = nullptr);
+    ~CIPCClientDlg() override;
+
+    // --- pages (layout) ---
+    void ShowLivePage();
+    void ShowRecSearchPage();
+    void ShowAlarmSearchPage();
+    void ShowCfgPage();
+    void ShowTVWallPage();
+    void ShowMapPage();
+    void ShowCfgDevicePage();
+    void ShowCfgUserPage();
+    void ShowCfgRecordPage();
+    void ShowCfgRemoteConfigPage();
+    void ShowCfgMaintainPage();
+    void LayoutForWindowState(int maximised);
+    void RequestMarqueeReset() { m_bMarqueeReset = 1; }
+    // Opens or closes the alarm list below the device panel (live page).
+    void ShowAlarmList(int show);
+
+    // --- timers ---
+    void SetMarqueeText(const char* text);
+
+    // --- forwarders used by the panels ---
+    void PlayDevInFreePane(DeviceInfo* dev);
+    void UpdateDevTreeStatus();
+    void ReloadDevTrees();
+    int InviteRemoteDevVideo(const char* parentIp, int parentPort, const char* myIp, const char* mac,
+                             const char* devName);
+
+    // --- close ---
+    void ExitApp();
+    void OnBnClickedClose();
+    void CloseAllStreams();
+    void DestroyActiveDlg();
+
+    // --- state the rest of the program reads ---
+    const char* LocalMac() const { return m_szLocalMac; }
+    CVideoManagerDlg* MainGrid() const { return m_pVideoManagerDlg; }
+    const std::list<MonitorInfo>& Monitors() const { return m_lstMonitorInfo; }
+    CWnd* Page(const char* cls) const;
+    CResMsgDlg* MsgDlg() const { return m_pResMsgDlg; }
+    CDeviceListDlg* DeviceList() const { return m_pDeviceListDlg; }
+    // Every worker of start-up still running (tests).
+    bool WorkersRunning() const;
+    int IsClosing() const { return m_bClosing; }
+    COnvifSupervisor* OnvifSupervisor() const { return m_pOnvif.get(); }
+    CNvrTalkAudio* NvrTalk() const { return m_pNvrTalk.get(); }
+    bool HasRecScheduler() const { return m_pRecSchemeManager != nullptr; }
+    int IsMaximized() const { return m_bMaximized; }
+    int IsAlarmListShown() const { return m_bAlarmListShown; }
+    int MarqueeX() const { return m_nMarqueeX; }
+    COLORREF AlarmButtonColor() const { return m_crAlarmButton; }
+
+    // Rectangles of the layout (W, S, H, T of the current state).
+    static int TitleHeight();
+    static CRect ContentRect();
+    static CRect CfgRect();
+
+    CVideoManagerDlg* m_pActiveVideoMgr = nullptr;
+    int m_bRelayToExtGrid = 0;
+    int m_bMinimized = 0;
+    int m_bRecordAll = 0;
+    int m_bPageOnMonitor = 0;
+    int m_bCloseAllowed = 0;
+
+protected:
+    void CreateControls() override;
+    BOOL OnInitDialog() override;
+    void OnTimer(UINT_PTR nIDEvent) override;
+    void OnClose() override;
+    void OnCancel() override;
+    void OnOK() override;
+    void OnPaint() override;
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+
+    // Message handlers (private messages of the main window).
+    LRESULT OnOnvifStatus(WPARAM, LPARAM);
+    LRESULT OnDevListReload(WPARAM, LPARAM);
+    LRESULT OnDevStatusRefresh(WPARAM, LPARAM);
+    LRESULT OnDevStatusMsg(WPARAM, LPARAM);
+    LRESULT OnStreamStatusMsg(WPARAM, LPARAM);
+    LRESULT OnNvrChannelListMsg(WPARAM, LPARAM);
+    LRESULT OnChannelStatesMsg(WPARAM, LPARAM);
+    LRESULT OnVssLoginOk(WPARAM, LPARAM);
+    LRESULT OnVssLoginFailed(WPARAM, LPARAM);
+    LRESULT OnTsLoginCheck(WPARAM, LPARAM);
+    LRESULT OnStartThreadDone(WPARAM, LPARAM);
+    LRESULT OnCloudLinkEnd(WPARAM, LPARAM);
+    LRESULT OnCloudNotify(WPARAM, LPARAM);
+    DECLARE_MESSAGE_MAP()
+
+private:
+    friend struct MainServices;
+
+    int GetLocalMac(char* out, size_t size);
+    void EnumMonitors();
+    void CreateActiveDlg();
+    CDialog* MakePage(const char* cls, CWnd* parent, bool child);
+    void ChooseFirstPage();
+    void RegisterWithRelayLibrary();
+    void StartWorkers();
+    void StopWorkers();
+
+    void OnTimerDevTree();
+    void OnTimerRecovery();
+    void OnTimerAlarmBlink();
+    void OnTimerAlarmButton();
+    void OnTimerMarquee();
+    void OnTimerRelayLogin();
+    void OnTimerWatchdog();
+    void OnTimerCloudAlarm();
+    void OnTimerRemoteVideo();
+
+    bool PreTranslateStopTalk(MSG* pMsg);
+    bool PreTranslateDevAlarm(MSG* pMsg);
+
+    // Page-switch helpers.
+    bool SwitchTo(int page);
+    void HidePage(CWnd* page, int pageKind);
+    void HideCfgPage();
+    void HideMapPage();
+    void LayoutLeftColumn();
+    void PlaceCfgPage(bool deviceSubPage);
+    bool PageOnMonitor(int pageKind) const;
+
+    CGdipButton* m_btnClose = nullptr;
+    CGdipButton* m_btnMinimize = nullptr;
+    CGdipButton* m_btnMaximize = nullptr;
+    CGdipButton* m_btnSetting = nullptr;
+    CGdipButton* m_btnPtz = nullptr;
+    CGdipButton* m_btnAlarm = nullptr;
+
+    // Pages, in creation order.
+    CDialog* m_pSysSettingDlg = nullptr;
+    CDialog* m_pAlmActDlg = nullptr;
+    CPageDlg* m_pPageDlg = nullptr;
+    CDialog* m_pVideoToolbarDlg = nullptr;
+    CDialog* m_pLogToolDlg = nullptr;
+    CDeviceListDlg* m_pDeviceListDlg = nullptr;
+    CDialog* m_pPTZDlg = nullptr;
+    CDialog* m_pAlarmListDlg = nullptr;
+    CDialog* m_pCfgManagerDlg = nullptr;
+    CVideoManagerDlg* m_pVideoManagerDlg = nullptr;
+    CResMsgDlg* m_pResMsgDlg = nullptr;
+    CDialog* m_pSearchAlarmDlg = nullptr;
+    CDialog* m_pSearchRecDlg = nullptr;
+    CDialog* m_pTVWallManager = nullptr;
+    CDialog* m_pMapManagerDlg = nullptr;
+    CDialog* m_pDrawTVwallDlg = nullptr;
+
+    std::list<MonitorInfo> m_lstMonitorInfo;
+
+    CRecSchemeManager* m_pRecSchemeManager = nullptr;
+    CRecFileManager* m_pRecFileManager = nullptr;
+    CThread* m_pStartThread = nullptr;
+    CThread* m_pQelm2Login = nullptr;
+    std::unique_ptr<COnvifSupervisor> m_pOnvif;
+    std::unique_ptr<MainWorker> m_pRelayLoginWorker;
+    std::unique_ptr<CCloudNotices> m_pCloud;
+    std::unique_ptr<CFirstRunDiscovery> m_pFirstRun;
+    std::unique_ptr<CNvrTalkAudio> m_pNvrTalk;
+    std::unique_ptr<MainServices> m_pServices;
+    bool m_bConnectStatusStarted = false;
+    bool m_bWorkersStopped = false;
+
+    char m_szLocalMac[260] = {};
+    int m_bMaximized = 1;
+    int m_bAlarmListShown = 0;
+    int m_bClosing = 0;
+    int m_bMarqueeDcReady = 0;
+    int m_bMarqueeReset = 0;
+    int m_nMarqueeX = 0;
+    int m_bAlarmToggle = 1;
+    COLORREF m_crAlarmButton = 0;
+    std::unique_ptr<QImage> m_dcMarquee; // background saved under the notice
+    DWORD m_dwConnectStatusThreadId = 0;
+    DWORD m_dwOnvifCheckThreadId = 0;
+    DWORD m_dwOnvifInfoThreadId = 0;
+    DWORD m_dwRelayLoginThreadId = 0;
+    DWORD m_dwCloudPollThreadId = 0;
+    bool m_bDestroyed = false;
+};

@@ -1,0 +1,292 @@
+"""End to end: the main window of the real program, driven through the
+automation endpoint as an operator would, with a camera of the RTSP camera
+fixture on 127.0.0.1: live video by a double click in the device tree, the
+pane reopened after a restart, the layout of both window states, a second
+screen's own grid and the start-up timer chain."""
+import hashlib
+import json
+import os
+import struct
+import subprocess
+import sys
+import time
+import unittest
+import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+sys.path.insert(0, os.path.dirname(__file__))
+from automation import Program  # noqa: E402
+from program_copy import ProgramCopy  # noqa: E402
+
+EXE = os.environ.get("QELM2_EXE", "")
+HERE = os.path.dirname(os.path.abspath(__file__))
+CAMERA = os.path.join(HERE, "..", "fixtures", "rtsp_camera.py")
+MAIN = "CIPCClientDlg"
+LOGIN = "CLoginDlg"
+TREE = 1031
+RENDER = 1063
+CLOSE, MAXIMIZE, MINIMIZE, SETTING, PTZ, ALARM = 1064, 1484, 1253, 1254, 1061, 1062
+
+
+def read_png(path):
+    """(width, height, rows of (r, g, b)) of an 8-bit, non-interlaced PNG as Qt saves it."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pos, idat, width, height, kind = 8, b"", 0, 0, 0
+    while pos < len(data):
+        length, tag = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if tag == b"IHDR":
+            width, height, depth, kind = struct.unpack(">IIBB", body[:10])
+            assert depth == 8, "only 8-bit pictures"
+        elif tag == b"IDAT":
+            idat += body
+        pos += 12 + length
+    bpp = {2: 3, 6: 4}[kind]
+    raw = zlib.decompress(idat)
+    stride = width * bpp
+    rows, prev = [], bytearray(stride)
+    for y in range(height):
+        f = raw[y * (stride + 1)]
+        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - bpp] if i >= bpp else 0
+            b = prev[i]
+            c = prev[i - bpp] if i >= bpp else 0
+            if f == 1:
+                line[i] = (line[i] + a) & 255
+            elif f == 2:
+                line[i] = (line[i] + b) & 255
+            elif f == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif f == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append([tuple(line[x * bpp:x * bpp + 3]) for x in range(width)])
+        prev = line
+    return width, height, rows
+
+
+def colours(rows):
+    seen = set()
+    for y in range(4, len(rows) - 4, 3):
+        for x in range(4, len(rows[y]) - 4, 3):
+            seen.add(rows[y][x])
+    return len(seen)
+
+
+class MainWindowE2E(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.camera = subprocess.Popen(["/usr/bin/python3", CAMERA, "--width", "320", "--height", "240"],
+                                      stdout=subprocess.PIPE, text=True)
+        line = cls.camera.stdout.readline()
+        if not line.startswith("PORT"):
+            cls.camera.kill()
+            raise unittest.SkipTest("the RTSP camera fixture did not start")
+        cls.port = int(line.split()[1])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.camera.terminate()
+        cls.camera.wait()
+        cls.camera.stdout.close()
+
+    def setUp(self):
+        self.copy = ProgramCopy(EXE)
+        self.addCleanup(self.copy.cleanup)
+        os.makedirs(self.copy.path("Config"))
+        dev = ("<Dev><DevType>1</DevType><Online>1</Online><PtzPort>5000</PtzPort><LoginName>admin</LoginName>"
+               "<LoginPsw>123456</LoginPsw><VisitMod>0</VisitMod><CurNVRChannel>0</CurNVRChannel>"
+               "<NVRChannels>0</NVRChannels><UseP2P>0</UseP2P><nPltDev>0</nPltDev><OnvifDev>0</OnvifDev>"
+               f"<RtpOverRtsp>1</RtpOverRtsp><VideoPort>{self.port}</VideoPort>"
+               "<DevName>Gate</DevName><DevId>IPC100</DevId><GroupName>Default</GroupName>"
+               "<IPAddr>127.0.0.1</IPAddr><DefRes></DefRes><Resolution></Resolution></Dev>")
+        with open(self.copy.path("Config", "DevInfo.xml"), "w") as f:
+            f.write('<?xml version="1.0" encoding="gb2312" ?>\n<DevInfo><DevList>' + dev + "</DevList>"
+                    "<GroupList><Group><GroupName>Default</GroupName><nType>1</nType></Group></GroupList>"
+                    "</DevInfo>")
+        with open(self.copy.path("DeviceSim.xml"), "w") as f:
+            f.write('<DeviceSim><Device Address="127.0.0.1" Port="5000" User="admin" Password="123456" '
+                    'Type="1"/></DeviceSim>')
+        self.pictures = os.environ.get("QELM2_PICTURES") or self.copy.path("pictures")
+        os.makedirs(self.pictures, exist_ok=True)
+
+    def screens(self, *sizes):
+        config = self.copy.path("screens.json")
+        screens, x = [], 0
+        for i, (w, h) in enumerate(sizes):
+            screens.append({"name": f"s{i}", "x": x, "y": 0, "width": w, "height": h, "logicalDpi": 96})
+            x += w
+        with open(config, "w") as f:
+            json.dump({"screens": screens, "windowFrameMargins": False}, f)
+        return {"QT_QPA_PLATFORM": f"offscreen:configfile={config}"}
+
+    def start(self, env=None):
+        return Program(self.copy.exe, data_dir=self.copy.dir, env=env or self.screens((1920, 1080)))
+
+    def login(self, app, user="admin", password="admin"):
+        app.wait_for(lambda: (lambda w: w and w["visible"])(app.window(LOGIN)), what="the login window")
+        for cid, text in ((1002, user), (1003, password)):  # a second start finds the last user filled in
+            app.do("key", window=LOGIN, id=cid, key="ctrl+a")
+            app.do("key", window=LOGIN, id=cid, key="Delete")
+            app.do("type", window=LOGIN, id=cid, text=text)
+        app.do("click", window=LOGIN, id=1000)
+        return app.wait_for(lambda: (lambda w: w if w and w["visible"] else None)(app.window(MAIN)),
+                            timeout=30, what="the main window")
+
+    @staticmethod
+    def control(window, cid, owner=None):
+        for c in window["controls"]:
+            if c["id"] == cid and (owner is None or c.get("owner") == owner) and c["visible"]:
+                return c
+        return None
+
+    def exit(self, app):
+        app.do("click", window=MAIN, id=CLOSE)
+        self.assertEqual(app.wait_exit(30), 0, app.output())
+
+    def pane_picture(self, app, name):
+        path = os.path.join(self.pictures, name)
+        app.do("save", window=MAIN, id=RENDER, path=path)
+        return read_png(path)[2]
+
+    def wait_video(self, app, tag):
+        """The selected pane shows pictures that are not uniform and change."""
+        def shows():
+            return colours(self.pane_picture(app, f"pane-{tag}-a.png")) > 8
+        app.wait_for(shows, timeout=40, what="video in the pane")
+        first = self.pane_picture(app, f"pane-{tag}-a.png")
+        app.wait_for(lambda: self.pane_picture(app, f"pane-{tag}-b.png") != first, timeout=20,
+                     what="the picture to change")
+
+    def tree_rows(self, app):
+        tree = self.control(app.window(MAIN), TREE, "CDeviceListDlg")
+        return tree, tree.get("items", []) if tree else []
+
+    def test_double_click_plays_and_the_pane_comes_back_after_a_restart(self):
+        with self.start() as app:
+            self.login(app)
+            tree, rows = app.wait_for(lambda: (lambda t: t if any("Gate" in r for r in t[1]) else None)(
+                self.tree_rows(app)), timeout=20, what="the camera in the device tree")
+            row = next(i for i, r in enumerate(rows) if "Gate" in r)
+            # Rows are about 18 to 24 pixels high; the first hit on the camera plays it.
+            for height in (20, 18, 22, 24, 16, 26):
+                app.do("dblclick", window=MAIN, id=TREE, x=40, y=row * height + height // 2)
+                try:
+                    app.wait_for(lambda: colours(self.pane_picture(app, "pane-probe.png")) > 8, timeout=8,
+                                 what="video")
+                    break
+                except Exception:
+                    continue
+            self.wait_video(app, "live")
+            self.exit(app)
+        with open(self.copy.path("Config", "Recover.xml"), "rb") as f:
+            recover = f.read().decode("gb18030", "replace")
+        self.assertIn('DevId="IPC100"', recover)
+        with self.start() as app:
+            self.login(app)
+            self.wait_video(app, "recovered")
+            self.exit(app)
+        lines = self.copy.log_lines()
+        chain = ["CIPCClientDlg::CreateActiveDlg():End create active dialog...",
+                 "CIPCClientDlg::OnTimer(): init device tree.",
+                 "CIPCClientDlg::OnTimer(): recover surveillance and start record threads."]
+        pos = [next((i for i, l in enumerate(lines) if l.startswith(c)), -1) for c in chain]
+        self.assertTrue(all(p >= 0 for p in pos) and pos == sorted(pos), pos)
+
+    def test_layout_maximised_and_restored(self):
+        with self.start() as app:
+            main = self.login(app)
+            for maximised, (W, H) in ((True, (1920, 1080)), (False, (1024, 768))):
+                with self.subTest(maximised=maximised):
+                    if not maximised:
+                        app.do("click", window=MAIN, id=MAXIMIZE)
+                        main = app.wait_for(lambda: (lambda w: w if w["w"] == 1024 else None)(app.window(MAIN)),
+                                            what="the restored window")
+                    T = H * 52 // 768
+                    self.assertEqual((main["x"], main["y"], main["w"], main["h"]), (0, 0, W, H))
+                    right = (lambda x: W - x) if maximised else (lambda x: 1024 - x)
+                    for cid, off in ((CLOSE, 32), (MAXIMIZE, 58), (MINIMIZE, 84), (SETTING, 110)):
+                        c = self.control(main, cid, MAIN)
+                        self.assertEqual((c["x"], c["y"], c["w"], c["h"]), (right(off), 2, 26, 17), cid)
+                    panel = next(c for c in main["controls"] if c["class"] == "CDeviceListDlg")
+                    self.assertEqual((panel["x"], panel["y"], panel["w"], panel["h"]), (10, T + 39, 219, H - T - 95))
+                    for cid, y in ((PTZ, H - 56), (ALARM, H - 33)):
+                        c = self.control(main, cid, MAIN)
+                        self.assertEqual((c["x"], c["y"], c["w"], c["h"]), (10, y, 219, 23), cid)
+                    bar = next(c for c in main["controls"] if c["class"] == "CPageDlg")
+                    self.assertEqual((bar["x"], bar["y"]), (0, T - 35))
+                    bar_tb = next(c for c in main["controls"] if c["class"] == "CVideoToolbarDlg")
+                    self.assertEqual((bar_tb["x"], bar_tb["y"], bar_tb["w"], bar_tb["h"]), (10, T - 1, W - 18, 40))
+                    if maximised:
+                        grid = next(c for c in main["controls"] if c["class"] == "CVideoManagerDlg")
+                        self.assertEqual((grid["x"], grid["y"], grid["w"], grid["h"]),
+                                         (235, T + 39, W - 8 - 235, H - 10 - T - 39))
+                    app.do("save", window=MAIN, path=os.path.join(self.pictures, f"main-{W}x{H}.png"))
+            # Five seconds in: the remembered parent-server file is made when missing, the watchdog started.
+            remote = self.copy.path("Config", "RemoteDevInfo.xml")
+            app.wait_for(lambda: os.path.exists(remote) and os.path.getsize(remote) > 0, timeout=30,
+                         what="RemoteDevInfo.xml")
+            with open(remote, "rb") as f:
+                self.assertEqual(f.read(), b'<?xml version="1.0" encoding="gb2312" ?>\n<DevList>\n</DevList>')
+            app.wait_for(lambda: "begin new thread to start watch." in self.copy.log_lines(), timeout=30,
+                         what="the watchdog start")
+            self.exit(app)
+        lines = self.copy.log_lines()
+        chain = ["CIPCClientDlg::CreateActiveDlg():End create active dialog...",
+                 "CIPCClientDlg::OnTimer(): init device tree.",
+                 "CIPCClientDlg::OnTimer(): recover surveillance and start record threads.",
+                 "begin new thread to start watch."]
+        pos = [next((i for i, l in enumerate(lines) if l.startswith(c)), -1) for c in chain]
+        self.assertTrue(all(p >= 0 for p in pos) and pos == sorted(pos), pos)
+
+    def test_a_second_screen_gets_its_own_grid(self):
+        # Remembered parent-server devices are asked for five seconds in; one without a port is skipped.
+        with open(self.copy.path("Config", "RemoteDevInfo.xml"), "w") as f:
+            f.write('<?xml version="1.0" encoding="gb2312" ?>\n<DevList>\n'
+                    '<Dev ParentIp="127.0.0.9" MyIp="127.0.0.1" Mac="AA" DevName="skipped"/>\n'
+                    '<Dev ParentIp="127.0.0.9" ParentPort="9000" MyIp="127.0.0.1" DevName="Door"/>\n'
+                    '</DevList>')
+        with self.start(env=self.screens((1920, 1080), (1280, 720))) as app:
+            self.login(app)
+            grids = [w for w in app.windows() if w["class"] == "CVideoManagerDlg"]
+            self.assertEqual(len(grids), 1, grids)
+            g = grids[0]
+            self.assertTrue(g["visible"])
+            self.assertEqual((g["x"], g["y"], g["w"], g["h"]), (1920, 0, 1280, 720))
+
+            def invitations():
+                return [l for l in self.copy.log_lines() if l.startswith("CIPCClientDlg::InviteRemoteDevVideo()")]
+            app.wait_for(invitations, timeout=30, what="the remembered device's invitation")
+            found = invitations()
+            self.assertEqual(len(found), 1, found)
+            self.assertIn("127.0.0.9:9000 127.0.0.1 0 Door", found[0])
+            self.exit(app)
+
+    def test_alarm_only_operator_starts_on_alarm_search_and_further_grids_stay_hidden(self):
+        digest = hashlib.md5(b"watch1").hexdigest().upper()
+        with open(self.copy.path("Config", "UserInfo.xml"), "w") as f:
+            f.write('<?xml version="1.0" encoding="gb2312" ?>\n<UserInfo>'
+                    "<DispInfoSetting><Title>Corvane</Title><ExitConfirm>1</ExitConfirm>"
+                    "<MonitorMode>0</MonitorMode></DispInfoSetting>"
+                    "<LoginSetting><AutoLogin>0</AutoLogin></LoginSetting><LoginList></LoginList><UserList>"
+                    f"<User><UserName>guard</UserName><Password>{digest}</Password><GroupName>default</GroupName>"
+                    "<RoleName>alarms</RoleName><Desc></Desc></User></UserList><GroupList/><RoleList>"
+                    "<Role><RoleName>alarms</RoleName><SurPTZ>0</SurPTZ><Alarm>1</Alarm><Record>0</Record><PTZ>0</PTZ>"
+                    "<UserManager>0</UserManager><HighLeve>0</HighLeve><Desc></Desc></Role></RoleList></UserInfo>")
+        with self.start(env=self.screens((1920, 1080), (1280, 720))) as app:
+            main = self.login(app, "guard", "watch1")
+            shown = {c["class"] for c in main["controls"] if c["visible"] and c.get("owner") == MAIN}
+            self.assertIn("CSearchAlarmDlg", shown)
+            self.assertNotIn("CVideoManagerDlg", shown)
+            self.assertNotIn("CSearchRecDlg", shown)
+            grids = [w for w in app.windows() if w["class"] == "CVideoManagerDlg"]
+            self.assertEqual(len(grids), 1, grids)  # the further monitor's grid exists, hidden
+            self.assertFalse(grids[0]["visible"])
+            self.exit(app)
+
+
+if __name__ == "__main__":
+    unittest.main()
