@@ -341,9 +341,10 @@ void CIPCClientDlg::ChooseFirstPage()
 
 CDialog* CIPCClientDlg::MakePage(const char* cls, CWnd* parent, bool child)
 {
-    CDialog* page = CreateRegisteredPage(cls, parent);
-    if (page)
+    if (CDialog* page = CreateRegisteredPage(cls, parent)) {
+        page->ShowWindow(SW_HIDE);
         return page;
+    }
     UINT idd = 0;
     static const std::pair<const char*, UINT> kTemplates[] = {
         {"CSysSettingDlg", kIddSysSetting}, {"CAlmActDlg", kIddAlmAct},       {"CVideoToolbarDlg", kIddVideoToolbar},

@@ -83,6 +83,28 @@ struct MainServices::Devices : IDeviceServices {
     }
     const char* LocalMac() override { return o->LocalMac(); }
     void SetRelayTarget(int t) override { o->m_bRelayToExtGrid = t; }
+    // A click on a device goes to the page shown: the search target on the
+    // record search page, the pane showing it on the live page.
+    void OnDevTreeSelDevice(DeviceInfo* d) override
+    {
+        if (g_nCurPage == 1) {
+            SetSearchDevInfo(d);
+            return;
+        }
+        CVideoManagerDlg* grid = o->MainGrid();
+        if (g_nCurPage != 0 || !grid)
+            return;
+        if (d && d->WatchFlag)
+            for (int i = 0; i < CVideoManagerDlg::kPaneCount; ++i) {
+                CVideoWnd* pane = grid->GetPane(i);
+                if (pane && pane->IsWatching() && std::strcmp(pane->DevCopy().DevName, d->DevName) == 0) {
+                    grid->SelectWnd(i);
+                    return;
+                }
+            }
+        if (CVideoWnd* focused = grid->GetPane(grid->GetSelectedIndex()))
+            focused->SetSelected(0);
+    }
     void SetSearchDevInfo(DeviceInfo* d) override
     {
         if (auto* page = dynamic_cast<ISearchRecForwards*>(o->Page("CSearchRecDlg")))

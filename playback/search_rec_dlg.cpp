@@ -278,7 +278,9 @@ BOOL CSearchRecDlg::OnInitDialog()
     // 10. The page's own device panel and message box.
     m_pDevListDlg = new CDeviceListDlg(this);
     m_pDevListDlg->Create(CDeviceListDlg::IDD, this);
-    m_pDevListDlg->ShowWindow(SW_SHOW);
+    // In the main window the main device panel serves the page; its own
+    // panel is shown only when the page sits on an extension monitor.
+    m_pDevListDlg->ShowWindow(SW_HIDE);
     m_pMsgDlg = new CResMsgDlg(this);
     m_pMsgDlg->Create(CResMsgDlg::IDD, this);
 

@@ -2,7 +2,8 @@
 automation endpoint as an operator would, with a camera of the RTSP camera
 fixture on 127.0.0.1: live video by a double click in the device tree, the
 pane reopened after a restart, the layout of both window states, a second
-screen's own grid and the start-up timer chain."""
+screen's own grid, the start-up timer chain and a local record search."""
+import datetime
 import hashlib
 import json
 import os
@@ -140,6 +141,19 @@ class MainWindowE2E(unittest.TestCase):
     def control(window, cid, owner=None):
         for c in window["controls"]:
             if c["id"] == cid and (owner is None or c.get("owner") == owner) and c["visible"]:
+                return c
+        return None
+
+    @staticmethod
+    def inside(app, page, cid):
+        """The shown control cid that lies on the shown page of class page."""
+        controls = app.window(MAIN)["controls"]
+        box = next((c for c in controls if c["class"] == page and c["visible"]), None)
+        if not box:
+            return None
+        for c in controls:
+            if c["id"] == cid and c["visible"] and box["x"] <= c["x"] < box["x"] + box["w"] \
+                    and box["y"] <= c["y"] < box["y"] + box["h"] and c is not box:
                 return c
         return None
 
@@ -287,6 +301,40 @@ class MainWindowE2E(unittest.TestCase):
             self.assertFalse(grids[0]["visible"])
             self.exit(app)
 
+    def test_record_search_lists_a_local_recording_of_the_clicked_camera(self):
+        storage = self.copy.path("storage")
+        today = datetime.date.today()
+        folder = os.path.join(storage, "Record", "Gate", "Local", "Schedule",
+                              str(today.year), str(today.month), str(today.day))
+        os.makedirs(folder)
+        subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                        "testsrc=duration=2:size=320x240:rate=25", "-c:v", "mpeg4",
+                        os.path.join(folder, "000100-vv-1.mp4")], check=True)
+        with open(self.copy.path("Config", "RecInfo.xml"), "w") as f:
+            f.write('<?xml version="1.0" encoding="gb2312" ?>\n<RecInfo><RecScheme><SchemeName>Day</SchemeName>'
+                    f"<StoragePath1>{storage}</StoragePath1><OnOff>0</OnOff>"
+                    '<Dev><DevName DevId="IPC100">Gate</DevName></Dev><RecTimeList></RecTimeList>'
+                    "</RecScheme></RecInfo>")
+        page = "CSearchRecDlg"
+        with self.start() as app:
+            self.login(app)
+            app.do("click", window=MAIN, id=1013)  # the record search tab
+            app.wait_for(lambda: self.inside(app, page, 1218), what="the search page")
+            # A click on the camera in the device panel makes it the search target.
+            tree, rows = app.wait_for(lambda: (lambda t: t if any("Gate" in r for r in t[1]) else None)(
+                self.tree_rows(app)), timeout=20, what="the camera in the device tree")
+            row = next(i for i, r in enumerate(rows) if "Gate" in r)
+            for height in (20, 18, 22, 24, 16, 26):
+                app.do("click", window=MAIN, id=TREE, x=40, y=row * height + height // 2)
+                target = self.inside(app, page, 1233)
+                if target and target["text"] == "Gate":
+                    break
+            app.do("click", window=page, id=1218)
+            found = app.wait_for(lambda: (lambda c: c["items"] if c and c.get("items") else None)(
+                self.inside(app, page, 1239)), timeout=20, what="the search result")
+            self.assertEqual(len(found), 1, found)
+            self.assertIn("000100-vv-1.mp4", found[0])
+            self.exit(app)
 
 if __name__ == "__main__":
     unittest.main()
