@@ -174,6 +174,8 @@ protected:
     void OnTimer(UINT_PTR nIDEvent) override;
     void OnSize(UINT nType, int cx, int cy) override;
     void OnPaint() override;
+
+public:
     BOOL PreTranslateMessage(MSG* pMsg) override;
 
 private:
