@@ -64,7 +64,7 @@ void CSettingDevInfoDlg::OnBnClickedBtnDevDel()
         return;
     }
     const FormValues f = ReadForm();
-    if (f.type == 2 && DeviceServices()->IsDecoderOnTvWall(&m_DevInfo))
+    if ((f.type == 2 || (m_DevInfo.DevType == 5 && f.type == 5)) && DeviceServices()->IsDecoderOnTvWall(&m_DevInfo))
         return ShowMsg(634);
     if (f.type == 3) {
         DeleteRelayServer(f);
@@ -242,9 +242,11 @@ void CSettingDevInfoDlg::ModifyReRegister(const FormValues& f)
             }
         return;
     }
-    if (f.type != 2 && (f.videoPort.empty() || f.ptzPort.empty()))
+    // A multi-channel decoder shows as index 5 and is a decoder all the same.
+    const bool decoder = f.type == 2 || (g_SelDevInfo.DevType == 5 && f.type == 5);
+    if (!decoder && (f.videoPort.empty() || f.ptzPort.empty()))
         return ShowMsg(613);
-    if (f.type == 2 && DeviceServices()->IsDecoderOnTvWall(&m_DevInfo))
+    if (decoder && DeviceServices()->IsDecoderOnTvWall(&m_DevInfo))
         return ShowMsg(634);
     if (HasHash(f.name) || HasHash(f.addr) || HasHash(f.login))
         return ShowMsg(630);
