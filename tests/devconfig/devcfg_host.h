@@ -222,16 +222,26 @@ protected:
         Type(CSettingDevInfoDlg::IDC_EDIT_PSW, psw);
     }
 
-    // Presses a button of the system box once it shows.
+    // Presses a button of the system box once it shows (given up with the
+    // test, or after about two seconds without a box).
     void AnswerBox(int button)
     {
-        QTimer::singleShot(20, [this, button] { PressBox(button); });
+        std::weak_ptr<int> alive = m_alive;
+        QTimer::singleShot(20, [this, alive, button] {
+            if (!alive.expired()) // checked before the fixture is touched
+                PressBox(alive, button, 100);
+        });
     }
-    void PressBox(int button)
+    void PressBox(std::weak_ptr<int> alive, int button, int tries)
     {
+        if (tries == 0)
+            return;
         qelm::MessageBoxInfo box = qelm::LastMessageBox();
         if (!box.hwnd) {
-            QTimer::singleShot(20, [this, button] { PressBox(button); });
+            QTimer::singleShot(20, [this, alive, button, tries] {
+                if (!alive.expired())
+                    PressBox(alive, button, tries - 1);
+            });
             return;
         }
         boxText = box.text;
@@ -258,6 +268,7 @@ protected:
     std::unique_ptr<Host> host;
     CSettingDevInfoDlg* page = nullptr;
     std::string boxText;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace devcfgtest

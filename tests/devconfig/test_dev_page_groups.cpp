@@ -61,7 +61,10 @@ TEST_F(GroupTest, DeleteRefusalsChangeNothing)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Type(Dlg::IDC_EDIT_GROUPNAME, c.name);
+        boxText.clear();
+        AnswerBox(IDCANCEL); // a refusal asks nothing
         Click(Dlg::IDC_BTN_GROUP_DEL);
+        EXPECT_EQ(boxText, "");
         EXPECT_EQ(LastMsg(), Str(c.msg));
         EXPECT_EQ(Groups(), (std::vector<std::string>{"Default", "Yard"}));
         EXPECT_STREQ(Find("Cam1")->GroupName, "Yard");

@@ -2,6 +2,8 @@
 // at the same place (plans included) and the panes reopened afterwards.
 #include "devcfg_host.h"
 
+#include "controls/onvif.h"
+
 namespace {
 
 using devcfgtest::JournalCalls;
@@ -292,6 +294,33 @@ TEST_F(ChangeTest, RelayServerRenameIsWrittenToVssInfo)
     EXPECT_EQ(LastMsg(), Str(610));
     EXPECT_TRUE(g_lstRelayServer.empty());
     EXPECT_EQ(devcfgtest::ReadFile(path).find("Upstream"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ChangeTest, OnvifCameraAtANewAddressAsksForItsServiceAddressAgain)
+{
+    DeviceInfo cam = Row("Yard", "127.0.0.20", "Door", 1, "127.0.0.20");
+    cam.OnvifDev = 1;
+    std::strcpy(cam.OnvifSerAddr, "http://127.0.0.20/onvif/device_service");
+    g_lstDevInfo.push_back(cam);
+    OVF_SetProbeTarget("127.0.0.1:9"); // nobody answers the new address
+    OVF_SetSearchWaitMs(100);
+    Select("Door");
+    Click(Dlg::IDC_RADIO_LOCAL); // the address field is editable for the change
+    Type(Dlg::IDC_EDIT_ADDR, "127.0.0.21");
+    Click(Dlg::IDC_BTN_DEV_MODIFY);
+    page->JoinOnvifQueries();
+    OVF_SetProbeTarget("");
+    ASSERT_NE(Find("Door"), nullptr);
+    EXPECT_STREQ(Find("Door")->IPAddr, "127.0.0.21");
+    EXPECT_EQ(Find("Door")->OnvifDev, 1);
+    EXPECT_EQ(Find("Door")->AuxPtzId, 0);
+    EXPECT_STREQ(Find("Door")->OnvifSerAddr, "");
+    EXPECT_TRUE(host->Called("RemoveOnvifDevice http://127.0.0.20/onvif/device_service"));
+    EXPECT_TRUE(host->onvifEntries.empty()); // not supervised at the old service address
 }
 
 } // namespace
