@@ -17,6 +17,7 @@
 #include "media/control_wrappers.h"
 #include "media/rtsp_events.h"
 #include "platform/msgbox.h"
+#include "platform/netguard.h"
 #include "platform/text.h"
 #include "res/strings.h"
 
@@ -63,6 +64,9 @@ std::string Resolve(const std::string& host)
 {
     if (IsDotted(host))
         return host;
+    // In loopback mode no name but "localhost" is looked up.
+    if (!qelm::NetAllowedHost(host.c_str(), "CSettingDevInfoDlg::OnBnClickedBtnDevAdd()"))
+        return {};
     addrinfo hints{};
     hints.ai_family = AF_INET;
     addrinfo* res = nullptr;
