@@ -265,7 +265,6 @@ BOOL CSettingDevInfoDlg::OnInitDialog()
         if (!m_pSearchCtrl->CreateDispatch())
             WriteLog(3, "CSettingDevInfoDlg::OnInitDialog(): camera search control not created");
     }
-    InitSearchResultList();
     if (IsCloudLogin())
         for (UINT id : {IDC_BTN_SEARCH, IDC_BTN_DEV_ADD, IDC_BTN_GROUP_ADD, IDC_BTN_GROUP_MODIFY, IDC_BTN_PLT_ADD,
                         IDC_BTN_ONE_KEY_ADD})
@@ -278,6 +277,8 @@ BOOL CSettingDevInfoDlg::OnInitDialog()
     CheckDlgButton(IDC_CHECK_PRIVATE, 1);
     m_bLaidOut = true;
     OnSize(0, width(), height());
+    // The columns are sized from the list's laid-out width.
+    InitSearchResultList();
     return TRUE;
 }
 
@@ -768,7 +769,8 @@ void CSettingDevInfoDlg::OnSize(UINT nType, int cx, int cy)
 
     // Upper half: label/field pairs in three columns, rows 28 px apart.
     const int col[6] = {30, 135, 297, 360, 520, 615};
-    const int labelW[3] = {105, 60, 100};
+    // The third column's label ends where its field starts.
+    const int labelW[3] = {105, 60, 95};
     auto row = [&](int r) { return 30 + r * 28; };
     auto pair = [&](int r, int c, UINT label, UINT field) {
         place(label, col[c * 2], row(r) + 3, labelW[c], 20);
@@ -811,29 +813,34 @@ void CSettingDevInfoDlg::OnSize(UINT nType, int cx, int cy)
     lower(0, 0, IDC_STATIC_IP, IDC_EDIT_IP);
     lower(0, 1, IDC_STATIC_MASK, IDC_EDIT_MASK);
     lower(0, 2, IDC_STATIC_GATEWAY, IDC_EDIT_GATEWAY);
-    lower(1, 0, IDC_STATIC_DNS1, IDC_EDIT_DNS1);
-    lower(1, 1, IDC_STATIC_DNS2, IDC_EDIT_DNS2);
-    int x = col[4];
+    // The DNS row is narrower, so that the four camera tools fit beside it
+    // on a 1024-pixel screen.
+    place(IDC_STATIC_DNS1, col[0], y1 + 28 + 3, labelW[0], 20);
+    place(IDC_EDIT_DNS1, col[1], y1 + 28, 120, 22);
+    place(IDC_STATIC_DNS2, 262, y1 + 28 + 3, 60, 20);
+    place(IDC_EDIT_DNS2, 325, y1 + 28, 120, 22);
+    int x = 455;
     for (UINT id : {IDC_BTN_AUTO_GAIN, IDC_BTN_MODIFY_CAMERA, IDC_BTN_DEFAULT_CFG, IDC_BTN_BATCH_ADDR}) {
         place(id, x, y1 + 28 - 3, 77, 28);
-        x += 80;
+        x += 79;
     }
     const int toolY = y1 + 2 * 28 + 6;
-    place(IDC_STATIC_DEVNUM, col[0], toolY + 4, 90, 20);
-    place(IDC_STATIC_COUNT, col[0] + 92, toolY + 4, 40, 20);
-    place(IDC_STATIC_SEARCH_PROTO, col[0] + 140, toolY + 4, 90, 20);
-    place(IDC_CHECK_PRIVATE, col[0] + 232, toolY + 4, 80, 20);
-    place(IDC_CHECK_ONVIF, col[0] + 314, toolY + 4, 70, 20);
+    place(IDC_STATIC_DEVNUM, col[0], toolY + 4, 80, 20);
+    place(IDC_STATIC_COUNT, col[0] + 82, toolY + 4, 30, 20);
+    place(IDC_STATIC_SEARCH_PROTO, col[0] + 116, toolY + 4, 80, 20);
+    place(IDC_CHECK_PRIVATE, col[0] + 198, toolY + 4, 70, 20);
+    place(IDC_CHECK_ONVIF, col[0] + 270, toolY + 4, 60, 20);
+    // Right-aligned: batch add, search, all, invert, one-key add.
     x = cx - 20 - 77;
-    for (UINT id : {IDC_BTN_BATCH_ADD, IDC_BTN_SEARCH}) {
-        place(id, x, toolY, 77, 28);
-        x -= 82;
-    }
-    for (UINT id : {IDC_CHECK_ALL, IDC_CHECK_INVERT}) {
-        place(id, x + 17, toolY + 4, 60, 20);
-        x -= 62;
-    }
-    place(IDC_BTN_ONE_KEY_ADD, x - 15, toolY, 77, 28);
+    place(IDC_BTN_BATCH_ADD, x, toolY, 77, 28);
+    x -= 80;
+    place(IDC_BTN_SEARCH, x, toolY, 77, 28);
+    x -= 56;
+    place(IDC_CHECK_ALL, x, toolY + 4, 52, 20);
+    x -= 56;
+    place(IDC_CHECK_INVERT, x, toolY + 4, 52, 20);
+    x -= 80;
+    place(IDC_BTN_ONE_KEY_ADD, x, toolY, 77, 28);
     const int listTop = toolY + 34;
     place(IDC_LIST_RESULT, 17, listTop, cx - 34, std::max(40, lowTop + half - listTop - 8));
 }

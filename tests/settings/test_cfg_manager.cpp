@@ -19,6 +19,7 @@
 #include "ui/res_msg_dlg.h"
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -298,6 +299,45 @@ TEST_F(ManagerTest, PageFactoryBuildsTheManager)
     ASSERT_NE(dynamic_cast<CCfgManagerDlg*>(page.get()), nullptr);
     EXPECT_EQ(static_cast<CCfgManagerDlg*>(page.get())->Placement().top, 51);
     RegisterPageFactory("CCfgManagerDlg", nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// At both screen sizes the device form's controls stay inside the page and
+// do not cover one another. QELM2_SHOT_DIR keeps the pictures for a look.
+TEST_F(ManagerTest, DeviceFormFitsAtBothScreenSizes)
+{
+    struct Case {
+        int screenW, screenH;
+    };
+    for (const Case& c : {Case{1920, 1080}, Case{1024, 768}}) {
+        SCOPED_TRACE(c.screenW);
+        manager.reset();
+        const int top = CCfgManagerDlg::PlacementTop(c.screenH);
+        Build(c.screenW - 8 - 10, c.screenH - 10 - top);
+        manager->ShowDevicePage();
+        QApplication::processEvents();
+        CSettingDevInfoDlg* form = manager->DeviceForm();
+        const QRect inside = form->rect();
+        std::vector<QWidget*> controls;
+        for (QWidget* w : form->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (w->isVisible() && !qobject_cast<QGroupBox*>(w))
+                controls.push_back(w);
+        ASSERT_GT(controls.size(), 50u);
+        for (std::size_t i = 0; i < controls.size(); ++i) {
+            EXPECT_TRUE(inside.contains(controls[i]->geometry())) << controls[i]->objectName().toStdString();
+            for (std::size_t j = i + 1; j < controls.size(); ++j)
+                EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+                    << controls[i]->objectName().toStdString() << " " << controls[j]->objectName().toStdString();
+        }
+        if (const char* shots = std::getenv("QELM2_SHOT_DIR")) {
+            const QString base = QString("%1/cfg_%2x%3").arg(shots).arg(c.screenW).arg(c.screenH);
+            manager->grab().save(base + "_manager.png");
+            form->grab().save(base + "_devform.png");
+        }
+    }
 }
 
 } // namespace
