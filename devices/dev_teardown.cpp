@@ -16,16 +16,14 @@ namespace {
 // Sinks of removed records, under g_csDevList.
 std::vector<CRtspEvents*> g_retiredSinks;
 
-void StopSinkRecording(DeviceInfo& d, CRtspEvents* sink, int which)
+void StopSinkRecording(DeviceInfo& d, CRtspEvents* sink, int which, const char* caller)
 {
     if (!sink || sink->GetStreamId() == 0 || !sink->IsRecording())
         return;
-    WriteLog(6, "CSettingDevInfoDlg::OnBnClickedBtnDevDel(): RtspEvent%d Stop Record, DevName=%s", which, d.DevName);
+    WriteLog(6, "%s: RtspEvent%d Stop Record, DevName=%s", caller, which, d.DevName);
     sink->StopRecord();
     if (!sink->IsRenderMedia()) {
-        WriteLog(6, "CSettingDevInfoDlg::OnBnClickedBtnDevDel(): RtspEvent%d Stop decoder delete stream id=%d, "
-                    "DevName=%s",
-                 which, sink->GetStreamId(), d.DevName);
+        WriteLog(6, "%s: RtspEvent%d Stop decoder delete stream id=%d, DevName=%s", caller, which, sink->GetStreamId(), d.DevName);
         sink->DeleteStream();
         sink->CloseAllDecoder();
         (which == 1 ? d.StreamId1 : d.StreamId2) = 0;
@@ -38,15 +36,17 @@ void StopSinkRecording(DeviceInfo& d, CRtspEvents* sink, int which)
 } // namespace
 
 std::list<DeviceInfo>::iterator RemoveDeviceRecord(std::list<DeviceInfo>::iterator it,
-                                                   std::vector<RemovedDevice>* removed)
+                                                   std::vector<RemovedDevice>* removed, const char* caller)
 {
+    if (!caller)
+        caller = "CSettingDevInfoDlg::OnBnClickedBtnDevDel()";
     qelm::CsLock lock(g_csDevList);
     DeviceInfo& d = *it;
     IDeviceServices* s = DeviceServices();
     if (d.WatchFlag)
         s->OnStopWatch(&d, 0);
-    StopSinkRecording(d, d.pRtspEvent1, 1);
-    StopSinkRecording(d, d.pRtspEvent2, 2);
+    StopSinkRecording(d, d.pRtspEvent1, 1, caller);
+    StopSinkRecording(d, d.pRtspEvent2, 2, caller);
     s->RemoveMaintRow(d.IPAddr);
     // A record never registered holds 0, which is no registration of its own.
     if (d.AuxPtzId > 0 && g_pAuxPtzCtrl)

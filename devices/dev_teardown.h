@@ -22,8 +22,10 @@ struct RemovedDevice {
 // it; its two stream sinks stay alive until DeleteDeviceSinks. Appends what
 // the relay reports need to removed. UI thread, inside g_csDevList. Returns
 // the next record.
+// caller ("Class::Method()") begins the log lines of the stopped recordings.
 std::list<DeviceInfo>::iterator RemoveDeviceRecord(std::list<DeviceInfo>::iterator it,
-                                                   std::vector<RemovedDevice>* removed);
+                                                   std::vector<RemovedDevice>* removed,
+                                                   const char* caller = "CSettingDevInfoDlg::OnBnClickedBtnDevDel()");
 
 // The relay reports after removals, outside the lock: one list-update
 // notice when an NVR row went, then one state report per other record.

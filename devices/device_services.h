@@ -31,6 +31,11 @@ extern std::string g_strRClickText;
 struct Qelm2Node {
     int32_t LoginId = -1;
     char DevName[384] = {};
+    // What the device page logged in with; VssInfo.xml keeps them.
+    char IPAddr[384] = {};    // as typed (host name or dotted address)
+    int32_t nPort = 0;
+    char LoginName[390] = {};
+    char Password[33] = {};   // upper-case MD5 digest
     std::list<RelayDevItem>* pDevList = nullptr; // null until the server sent it; owned by the relay bridge
 };
 
@@ -157,6 +162,22 @@ public:
     // The device page's removal of a cloud device's records (no save, no
     // message when report is 0).
     virtual void DeleteCloudDevice(const char* devId, int report);
+
+    // Device page (devconfig/).
+    // Sets the main window's default-recording flag (1 while every plan is
+    // on) and shows it on the video tool bar's scheduled-record button.
+    virtual void SetDefaultRecordFlag(int) {}
+    // Selects the device-panel item with this text (empty: none).
+    virtual void SelectDevTreeItemByText(const char*) {}
+    // Index of the first main-grid pane showing the row, or -1.
+    virtual int FindWatchPane(const DeviceInfo*) { return -1; }
+    // The pane's device copy takes the row's group and name.
+    virtual void RenamePaneDevice(int, const DeviceInfo*) {}
+    // True while a TV-wall monitor is bound to this decoder.
+    virtual bool IsDecoderOnTvWall(const DeviceInfo*) { return false; }
+    // Configuration sub-page switch through the main window (which places
+    // and shows the manager); false when nobody handled it.
+    virtual bool ShowCfgSubPage(int) { return false; }
 };
 
 // UI thread. Null unregisters.
