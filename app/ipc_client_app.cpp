@@ -12,6 +12,8 @@
 #include "mainwnd/ipc_client_dlg.h"
 #include "mainwnd/login_dlg.h"
 #include "mainwnd/main_hooks.h"
+#include "playback/search_rec_dlg.h"
+#include "settings/cfg_manager_dlg.h"
 #include "controls/device_sim.h"
 #include "controls/ts_relay.h"
 #include "media/mp4_writer.h"
@@ -103,6 +105,8 @@ void InstallMainWindowHooks(CSingleInstance* instance)
         return session;
     };
     SetMainWindowHooks(std::move(hooks));
+    RegisterSearchRecPage();
+    RegisterCfgManagerPage();
 }
 
 } // namespace

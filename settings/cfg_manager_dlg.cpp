@@ -2,6 +2,9 @@
 // default recording plan's start/stop button.
 #include "settings/cfg_manager_dlg.h"
 
+#include "settings/setting_record_dlg.h"
+#include "settings/setting_user_info_dlg.h"
+
 #include "core/helpers.h"
 #include "core/log.h"
 #include "core/recinfo.h"
@@ -11,6 +14,8 @@
 #include "platform/monitor.h"
 #include "res/strings.h"
 #include "settings/config_tool_dlg.h"
+#include "settings/setting_record_dlg.h"
+#include "settings/setting_user_info_dlg.h"
 #include "ui/gdip_button.h"
 
 #include <QLabel>
@@ -94,6 +99,14 @@ void CCfgManagerDlg::CreateControls()
 CDialog* CCfgManagerDlg::CreateSubPage(SubPage kind)
 {
     const auto& sp = kSubPages[kind];
+    CDialog* own = kind == kRecordForm ? static_cast<CDialog*>(new CSettingRecordDlg(this))
+                   : kind == kUserForm ? static_cast<CDialog*>(new CSettingUserInfoDlg(this))
+                                       : nullptr;
+    if (own) {
+        own->Create(sp.idd, this);
+        own->hide();
+        return own;
+    }
     if (CDialog* page = CreateRegisteredPage(sp.cls, this)) {
         page->hide();
         return page;
@@ -387,29 +400,32 @@ void CCfgManagerDlg::OnBnClickedBtnRecordDetail()
 
 // --- the recording page's share -------------------------------------------------
 
-bool CCfgManagerDlg::RecordPageReal() const
+CSettingRecordDlg* CCfgManagerDlg::RecordPage() const
 {
-    return m_pRecordDlg && !dynamic_cast<CEmptySubPage*>(m_pRecordDlg);
+    return dynamic_cast<CSettingRecordDlg*>(m_pRecordDlg);
 }
 
 void CCfgManagerDlg::RecordPageEnsureDefault()
 {
-    // CSettingRecordDlg::EnsureDefaultStrategy, once that page is built.
+    if (CSettingRecordDlg* page = RecordPage())
+        page->EnsureDefaultStrategy();
 }
 
 void CCfgManagerDlg::RecordPageFillDevTree()
 {
-    // CSettingRecordDlg::FillAllDevTree, once that page is built.
+    if (CSettingRecordDlg* page = RecordPage())
+        page->FillAllDevTree();
 }
 
-void CCfgManagerDlg::RecordPageShowScheme(void*)
+void CCfgManagerDlg::RecordPageShowScheme(RecScheme* scheme)
 {
-    // CSettingRecordDlg::ShowScheme, once that page is built.
+    if (CSettingRecordDlg* page = RecordPage())
+        page->ShowScheme(scheme);
 }
 
 bool CCfgManagerDlg::HasRecordPage()
 {
-    return RecordPageReal();
+    return RecordPage() != nullptr;
 }
 
 void CCfgManagerDlg::EnsureDefaultStrategy()
@@ -417,15 +433,16 @@ void CCfgManagerDlg::EnsureDefaultStrategy()
     RecordPageEnsureDefault();
 }
 
-void CCfgManagerDlg::AddDeviceToDefaultStrategy(const DeviceInfo&)
+void CCfgManagerDlg::AddDeviceToDefaultStrategy(const DeviceInfo& device)
 {
-    // CSettingRecordDlg::AddDeviceToDefaultStrategy, once that page is built.
+    if (CSettingRecordDlg* page = RecordPage())
+        page->AddDeviceToDefaultStrategy(device);
 }
 
 bool CCfgManagerDlg::DefaultSchemeCreated()
 {
-    // CSettingRecordDlg::m_bDefaultSchemeCreated, once that page is built.
-    return false;
+    CSettingRecordDlg* page = RecordPage();
+    return page && page->m_bDefaultSchemeCreated;
 }
 
 void CCfgManagerDlg::UpdateMaintDeviceName(const DeviceInfo&)

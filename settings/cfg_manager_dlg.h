@@ -14,6 +14,8 @@
 class CConfigToolDlg;
 class CDeviceListDlg;
 class CSettingDevInfoDlg;
+class CSettingRecordDlg;
+class RecScheme;
 class CGdipButton;
 
 // Registers the manager's page factory with the main window.
@@ -77,12 +79,11 @@ private:
     void StopCameraSearch();
     void OnPositionChanged();
     void LayoutFromClient();
-    // The recording page's share of the switches and the default plan;
-    // nothing while that page is the empty stand-in.
-    bool RecordPageReal() const;
+    // The recording page's share of the switches and the default plan.
+    CSettingRecordDlg* RecordPage() const;
     void RecordPageEnsureDefault();
     void RecordPageFillDevTree();
-    void RecordPageShowScheme(void* scheme);
+    void RecordPageShowScheme(RecScheme* scheme);
 
     CConfigToolDlg* m_pToolDlg = nullptr;
     CDeviceListDlg* m_pDevListDlg = nullptr;
