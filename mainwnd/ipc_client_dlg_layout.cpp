@@ -1,6 +1,7 @@
 // CIPCClientDlg: page switches, the left column, maximise and restore, and
 // the forwarders that place a device in a pane.
 #include "mainwnd/ipc_client_dlg.h"
+#include "mainwnd/main_pages.h"
 
 #include "core/app_init.h"
 #include "core/log.h"
@@ -215,8 +216,8 @@ void CIPCClientDlg::PlaceCfgPage(bool deviceSubPage)
 void CIPCClientDlg::ShowCfgDevicePage()
 {
     PlaceCfgPage(true);
-    if (g_nCfgSubPage < 0)
-        g_nCfgSubPage = 0; // the configuration page's own switch keeps it from here on
+    if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(m_pCfgManagerDlg))
+        cfg->ShowSubPage(0);
     if (m_pCfgManagerDlg)
         m_pCfgManagerDlg->ShowWindow(SW_SHOW);
 }
@@ -225,6 +226,8 @@ void CIPCClientDlg::ShowCfgUserPage()
 {
     PlaceCfgPage(false);
     g_nCfgSubPage = 1;
+    if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(m_pCfgManagerDlg))
+        cfg->ShowSubPage(1);
     if (m_pCfgManagerDlg)
         m_pCfgManagerDlg->ShowWindow(SW_SHOW);
 }
@@ -233,6 +236,8 @@ void CIPCClientDlg::ShowCfgRecordPage()
 {
     PlaceCfgPage(false);
     g_nCfgSubPage = 2;
+    if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(m_pCfgManagerDlg))
+        cfg->ShowSubPage(2);
     if (m_pCfgManagerDlg)
         m_pCfgManagerDlg->ShowWindow(SW_SHOW);
 }
@@ -240,6 +245,8 @@ void CIPCClientDlg::ShowCfgRecordPage()
 void CIPCClientDlg::ShowCfgRemoteConfigPage()
 {
     PlaceCfgPage(false);
+    if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(m_pCfgManagerDlg))
+        cfg->ShowSubPage(3);
     if (m_pCfgManagerDlg)
         m_pCfgManagerDlg->ShowWindow(SW_SHOW);
 }
@@ -247,6 +254,8 @@ void CIPCClientDlg::ShowCfgRemoteConfigPage()
 void CIPCClientDlg::ShowCfgMaintainPage()
 {
     PlaceCfgPage(false);
+    if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(m_pCfgManagerDlg))
+        cfg->ShowSubPage(4);
     if (m_pCfgManagerDlg)
         m_pCfgManagerDlg->ShowWindow(SW_SHOW);
 }
@@ -341,8 +350,12 @@ void CIPCClientDlg::LayoutForWindowState(int maximised)
     const int width = m_bMaximized ? W : 1024;
     if (m_pVideoToolbarDlg)
         m_pVideoToolbarDlg->MoveWindow(10, T - 1, width - 18, 40, TRUE);
-    if (m_pCfgManagerDlg && !PageOnMonitor(kKindCfg))
-        m_pCfgManagerDlg->MoveWindow(CRect(10, T - 1, width - 8, H - 10), TRUE);
+    if (m_pCfgManagerDlg && !PageOnMonitor(kKindCfg)) {
+        if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(m_pCfgManagerDlg))
+            cfg->ResizeForMainWindow(m_bMaximized);
+        else
+            m_pCfgManagerDlg->MoveWindow(CRect(10, T - 1, width - 8, H - 10), TRUE);
+    }
     if (m_pVideoManagerDlg)
         m_pVideoManagerDlg->ResizeForMainWindow(m_bMaximized);
     const CRect content(235, T + 39, width - 8, H - 10);

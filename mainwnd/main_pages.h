@@ -32,6 +32,10 @@ public:
     virtual void EnsureDefaultStrategy() = 0;
     virtual void AddDeviceToDefaultStrategy(const DeviceInfo& device) = 0;
     virtual bool DefaultSchemeCreated() = 0;
+    // Its own sub-page switch: 0 devices, 1 users, 2 recording plans,
+    // 3 remote configuration, 4 maintenance.
+    virtual void ShowSubPage(int subPage) = 0;
+    virtual void ResizeForMainWindow(int maximised) = 0;
 };
 
 // The record search page as the rest of the program reaches it.

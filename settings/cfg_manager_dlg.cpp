@@ -256,6 +256,18 @@ void CCfgManagerDlg::ResizeForMainWindow(int maximised)
 
 // --- switches -----------------------------------------------------------------
 
+void CCfgManagerDlg::ShowSubPage(int subPage)
+{
+    switch (subPage) {
+    case 0: ShowDevicePage(); break;
+    case 1: ShowUserPage(); break;
+    case 2: ShowRecordPage(); break;
+    case 3: ShowRemoteConfigPage(); break;
+    case 4: ShowMaintenancePage(); break;
+    default: break;
+    }
+}
+
 void CCfgManagerDlg::HideRemoteConfig()
 {
     Show(m_pRemoteConfigDlg, false);

@@ -39,7 +39,8 @@ public:
     void ShowRemoteConfigPage();
     void ShowMaintenancePage();
     void ShowDeviceList(int flag) { m_bMoved = flag; }
-    void ResizeForMainWindow(int maximised);
+    void ResizeForMainWindow(int maximised) override;
+    void ShowSubPage(int subPage) override;
     void SetMonitorNumber(int n) { m_nMonitor = n; }
     void OnBnClickedBtnDefaultRecord();
     void OnBnClickedBtnRecordDetail();

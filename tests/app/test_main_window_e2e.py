@@ -335,6 +335,33 @@ class MainWindowE2E(unittest.TestCase):
             self.assertEqual(len(found), 1, found)
             self.assertIn("000100-vv-1.mp4", found[0])
             self.exit(app)
+    def test_configuration_page_and_its_default_recording_plan(self):
+        drive = self.copy.path("drive-d")
+        os.makedirs(drive)
+        env = self.screens((1920, 1080))
+        env["QELM2_DRIVES"] = drive
+        with self.start(env=env) as app:
+            self.login(app)
+            app.do("click", window=MAIN, id=1015)  # the configuration tab
+            app.wait_for(lambda: self.inside(app, "CCfgManagerDlg", 1065), what="the configuration page")
+            app.wait_for(lambda: "CSettingDevInfoDlg" in {c["class"] for c in app.window(MAIN)["controls"]
+                                                          if c["visible"]}, what="the device form")
+            app.do("save", window=MAIN, path=os.path.join(self.pictures, "config-devices-1920x1080.png"))
+            app.do("click", window="CConfigToolDlg", id=1013)  # its recording-plan button
+            # The plan tree and the default plan's start button; the form opens with "details".
+            app.wait_for(lambda: self.inside(app, "CCfgManagerDlg", 1297), what="the default plan's button")
+            app.do("click", window="CCfgManagerDlg", id=1298)
+            app.wait_for(lambda: "CSettingRecordDlg" in {c["class"] for c in app.window(MAIN)["controls"]
+                                                         if c["visible"]}, what="the recording-plan form")
+            app.do("save", window=MAIN, path=os.path.join(self.pictures, "config-record-1920x1080.png"))
+            self.exit(app)
+        with open(self.copy.path("Config", "RecInfo.xml"), "rb") as f:
+            plans = f.read().decode("gb18030")
+        self.assertIn("<SchemeName>Default Strategy</SchemeName>", plans)
+        self.assertIn("<OnOff>0</OnOff>", plans)
+        self.assertIn("Gate</DevName>", plans)
+        self.assertIn(drive, plans)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -10,6 +10,8 @@
 #include "devices/dev_tree.h"
 #include "devices/device_list_dlg.h"
 #include "devices/device_services.h"
+#include "settings/setting_record_dlg.h"
+#include "settings/setting_user_info_dlg.h"
 #include "mainwnd/login_globals.h"
 #include "res/strings.h"
 #include "settings/cfg_manager_dlg.h"
@@ -109,8 +111,10 @@ TEST_F(ManagerTest, ChildrenAreCreatedOnceAndLaidOutByTheTable)
     for (M::SubPage k : {M::kUserTree, M::kUserForm, M::kRecordForm, M::kRemoteConfig, M::kMaintenance,
                          M::kRecordConfig})
         ASSERT_NE(manager->Page(k), nullptr) << k;
-    EXPECT_EQ(manager->Page(M::kRecordForm)->property("pageClass").toString(), "CSettingRecordDlg");
-    EXPECT_EQ(manager->Page(M::kUserForm)->property("pageClass").toString(), "CSettingUserInfoDlg");
+    EXPECT_NE(dynamic_cast<CSettingRecordDlg*>(manager->Page(M::kRecordForm)), nullptr);
+    EXPECT_NE(dynamic_cast<CSettingUserInfoDlg*>(manager->Page(M::kUserForm)), nullptr);
+    EXPECT_TRUE(manager->HasRecordPage());
+    EXPECT_EQ(manager->Page(M::kMaintenance)->property("pageClass").toString(), "CSettingMaintDlg");
     EXPECT_FALSE(manager->DevicePanel()->GetDlgItem(CDeviceListDlg::IDC_BTN_MAP_LIST)->isEnabled());
     struct Case {
         QWidget* w;
