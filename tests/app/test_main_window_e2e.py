@@ -362,6 +362,45 @@ class MainWindowE2E(unittest.TestCase):
         self.assertIn("Gate</DevName>", plans)
         self.assertIn(drive, plans)
 
+    def message(self, app):
+        """The text of the skinned message box once it shows; closes it."""
+        def shown():
+            for w in app.windows():
+                if w["class"] == "CResMsgDlg" and w["visible"]:
+                    return next(c["text"] for c in w["controls"] if c["id"] == 1284)
+            return None
+        text = app.wait_for(shown, timeout=20, what="the message box")
+        app.do("click", window="CResMsgDlg", id=1000)
+        app.wait_for(lambda: shown() is None, what="the message box to close")
+        return text
+
+    def test_a_device_added_on_the_configuration_page_is_saved_and_shown_on_the_live_page(self):
+        form = "CSettingDevInfoDlg"
+        with self.start() as app:
+            self.login(app)
+            app.do("click", window=MAIN, id=1015)  # the configuration tab
+            app.wait_for(lambda: "CSettingDevInfoDlg" in {c["class"] for c in app.window(MAIN)["controls"]
+                                                          if c["visible"]}, what="the device form")
+            for cid, text in ((1054, "Door"), (1049, "127.0.0.1"), (1051, str(self.port)), (1053, "5001"),
+                              (1050, "admin"), (1052, "123456")):
+                app.do("key", window=form, id=cid, key="ctrl+a")
+                app.do("key", window=form, id=cid, key="Delete")
+                app.do("type", window=form, id=cid, text=text)
+            app.do("click", window=form, id=1121)
+            self.assertIn(self.message(app), ("添加设备成功！", "Add device success!"))
+            # Saved before the message: the file holds the device already.
+            with open(self.copy.path("Config", "DevInfo.xml"), "rb") as f:
+                self.assertIn("<DevName>Door</DevName>", f.read().decode("gb18030"))
+            app.do("click", window=MAIN, id=1012)  # back to the live page
+            app.wait_for(lambda: any("Door" in r for r in self.tree_rows(app)[1]), timeout=20,
+                         what="the new device in the live page's tree")
+            self.exit(app)
+        with self.start() as app:  # and it is there after a restart
+            self.login(app)
+            app.wait_for(lambda: any("Door" in r for r in self.tree_rows(app)[1]), timeout=20,
+                         what="the device after a restart")
+            self.exit(app)
+
 
 if __name__ == "__main__":
     unittest.main()
