@@ -92,6 +92,7 @@ public:
     void ShowCfgRecordPage();
     void ShowCfgRemoteConfigPage();
     void ShowCfgMaintainPage();
+    void ShowCfgSubPage(int subPage);
     void LayoutForWindowState(int maximised);
     void RequestMarqueeReset() { m_bMarqueeReset = 1; }
     // Opens or closes the alarm list below the device panel (live page).

@@ -213,52 +213,24 @@ void CIPCClientDlg::PlaceCfgPage(bool deviceSubPage)
     }
 }
 
-void CIPCClientDlg::ShowCfgDevicePage()
+// Places the configuration page, then lets its own switch show the sub-page
+// (the device sub-page's switch keeps g_nCfgSubPage itself).
+void CIPCClientDlg::ShowCfgSubPage(int subPage)
 {
-    PlaceCfgPage(true);
+    PlaceCfgPage(subPage == 0);
+    if (subPage == 1 || subPage == 2)
+        g_nCfgSubPage = subPage;
     if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(m_pCfgManagerDlg))
-        cfg->ShowSubPage(0);
+        cfg->ShowSubPage(subPage);
     if (m_pCfgManagerDlg)
         m_pCfgManagerDlg->ShowWindow(SW_SHOW);
 }
 
-void CIPCClientDlg::ShowCfgUserPage()
-{
-    PlaceCfgPage(false);
-    g_nCfgSubPage = 1;
-    if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(m_pCfgManagerDlg))
-        cfg->ShowSubPage(1);
-    if (m_pCfgManagerDlg)
-        m_pCfgManagerDlg->ShowWindow(SW_SHOW);
-}
-
-void CIPCClientDlg::ShowCfgRecordPage()
-{
-    PlaceCfgPage(false);
-    g_nCfgSubPage = 2;
-    if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(m_pCfgManagerDlg))
-        cfg->ShowSubPage(2);
-    if (m_pCfgManagerDlg)
-        m_pCfgManagerDlg->ShowWindow(SW_SHOW);
-}
-
-void CIPCClientDlg::ShowCfgRemoteConfigPage()
-{
-    PlaceCfgPage(false);
-    if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(m_pCfgManagerDlg))
-        cfg->ShowSubPage(3);
-    if (m_pCfgManagerDlg)
-        m_pCfgManagerDlg->ShowWindow(SW_SHOW);
-}
-
-void CIPCClientDlg::ShowCfgMaintainPage()
-{
-    PlaceCfgPage(false);
-    if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(m_pCfgManagerDlg))
-        cfg->ShowSubPage(4);
-    if (m_pCfgManagerDlg)
-        m_pCfgManagerDlg->ShowWindow(SW_SHOW);
-}
+void CIPCClientDlg::ShowCfgDevicePage() { ShowCfgSubPage(0); }
+void CIPCClientDlg::ShowCfgUserPage() { ShowCfgSubPage(1); }
+void CIPCClientDlg::ShowCfgRecordPage() { ShowCfgSubPage(2); }
+void CIPCClientDlg::ShowCfgRemoteConfigPage() { ShowCfgSubPage(3); }
+void CIPCClientDlg::ShowCfgMaintainPage() { ShowCfgSubPage(4); }
 
 void CIPCClientDlg::ShowTVWallPage()
 {

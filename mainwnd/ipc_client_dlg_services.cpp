@@ -85,14 +85,10 @@ struct MainServices::Devices : IDeviceServices {
     void SetRelayTarget(int t) override { o->m_bRelayToExtGrid = t; }
     bool ShowCfgSubPage(int subPage) override
     {
-        switch (subPage) {
-        case 0: o->ShowCfgDevicePage(); return true;
-        case 1: o->ShowCfgUserPage(); return true;
-        case 2: o->ShowCfgRecordPage(); return true;
-        case 3: o->ShowCfgRemoteConfigPage(); return true;
-        case 4: o->ShowCfgMaintainPage(); return true;
-        default: return false;
-        }
+        if (subPage < 0 || subPage > 4)
+            return false;
+        o->ShowCfgSubPage(subPage);
+        return true;
     }
     // A click on a device goes to the page shown: the search target on the
     // record search page, the pane showing it on the live page.
