@@ -334,6 +334,7 @@ class MainWindowE2E(unittest.TestCase):
                 self.inside(app, page, 1239)), timeout=20, what="the search result")
             self.assertEqual(len(found), 1, found)
             self.assertIn("000100-vv-1.mp4", found[0])
+            app.do("save", window=MAIN, path=os.path.join(self.pictures, "record-search-1920x1080.png"))
             self.exit(app)
     def test_configuration_page_and_its_default_recording_plan(self):
         drive = self.copy.path("drive-d")
