@@ -11,6 +11,7 @@
 #include "tests/core/config_test_util.h"
 #include "tests/support/fake_cloud_server.h"
 #include "ui/res_msg_dlg.h"
+#include "tests/support/watch_lock.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -71,6 +72,7 @@ _LOGIN_INFO Entry(const char* name, int last, int save, const std::string& passw
 
 class LoginDlgTest : public cfgtest::ConfigTest {
 protected:
+    qelmtest::WatchLock m_watchLock; // closing ends the watchdog by name
     void SetUp() override
     {
         ConfigTest::SetUp();

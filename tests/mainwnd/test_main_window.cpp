@@ -26,6 +26,7 @@
 #include "tests/core/config_globals.h"
 #include "tests/support/fake_onvif_camera.h"
 #include "ui/gdip_button.h"
+#include "tests/support/watch_lock.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -61,6 +62,7 @@ bool WaitFor(const std::function<bool()>& done, int ms = 20000)
 
 class MainWindowTest : public ::testing::Test {
 protected:
+    qelmtest::WatchLock m_watchLock; // closing ends the watchdog by name
     void SetUp() override
     {
         cfgtest::ResetConfigGlobals();
