@@ -93,6 +93,8 @@ public:
     void ShowCfgRemoteConfigPage();
     void ShowCfgMaintainPage();
     void ShowCfgSubPage(int subPage);
+    void HideLivePageParts();
+    void ShowDevicePanelGrouped();
     void LayoutForWindowState(int maximised);
     void RequestMarqueeReset() { m_bMarqueeReset = 1; }
     // Opens or closes the alarm list below the device panel (live page).

@@ -90,6 +90,25 @@ bool CIPCClientDlg::SwitchTo(int page)
     return true;
 }
 
+// What belongs to the live page alone: the video toolbar, the grid, the PTZ panel.
+void CIPCClientDlg::HideLivePageParts()
+{
+    if (m_pVideoToolbarDlg)
+        m_pVideoToolbarDlg->ShowWindow(SW_HIDE);
+    if (m_pVideoManagerDlg)
+        m_pVideoManagerDlg->ShowWindow(SW_HIDE);
+    if (m_pPTZDlg)
+        m_pPTZDlg->ShowWindow(SW_HIDE);
+}
+
+void CIPCClientDlg::ShowDevicePanelGrouped()
+{
+    if (m_pDeviceListDlg) {
+        m_pDeviceListDlg->OnBnClickedBtnOrigGroup();
+        m_pDeviceListDlg->ShowWindow(SW_SHOW);
+    }
+}
+
 void CIPCClientDlg::ShowLivePage()
 {
     if (!SwitchTo(0))
@@ -105,10 +124,7 @@ void CIPCClientDlg::ShowLivePage()
     if (m_pVideoToolbarDlg)
         m_pVideoToolbarDlg->ShowWindow(SW_SHOW);
     LayoutLeftColumn();
-    if (m_pDeviceListDlg) {
-        m_pDeviceListDlg->OnBnClickedBtnOrigGroup();
-        m_pDeviceListDlg->ShowWindow(SW_SHOW);
-    }
+    ShowDevicePanelGrouped();
     WriteLog(6, "CIPCClientDlg: video manager dialog recover video windows.");
     if (m_pVideoManagerDlg)
         m_pVideoManagerDlg->ShowWindow(SW_SHOW);
@@ -118,13 +134,8 @@ void CIPCClientDlg::ShowRecSearchPage()
 {
     if (!SwitchTo(1))
         return;
-    if (m_pVideoToolbarDlg)
-        m_pVideoToolbarDlg->ShowWindow(SW_HIDE);
-    if (m_pVideoManagerDlg)
-        m_pVideoManagerDlg->ShowWindow(SW_HIDE);
+    HideLivePageParts();
     HidePage(m_pSearchAlarmDlg, kKindAlarmSearch);
-    if (m_pPTZDlg)
-        m_pPTZDlg->ShowWindow(SW_HIDE);
     HideCfgPage();
     HidePage(m_pTVWallManager, kKindTVWall);
     HideMapPage();
@@ -132,10 +143,7 @@ void CIPCClientDlg::ShowRecSearchPage()
     if (m_pVideoToolbarDlg)
         m_pVideoToolbarDlg->ShowWindow(SW_SHOW);
     LayoutLeftColumn();
-    if (m_pDeviceListDlg) {
-        m_pDeviceListDlg->OnBnClickedBtnOrigGroup();
-        m_pDeviceListDlg->ShowWindow(SW_SHOW);
-    }
+    ShowDevicePanelGrouped();
     if (m_pSearchRecDlg)
         m_pSearchRecDlg->ShowWindow(SW_SHOW);
 }
@@ -144,21 +152,13 @@ void CIPCClientDlg::ShowAlarmSearchPage()
 {
     if (!SwitchTo(2))
         return;
-    if (m_pVideoToolbarDlg)
-        m_pVideoToolbarDlg->ShowWindow(SW_HIDE);
-    if (m_pVideoManagerDlg)
-        m_pVideoManagerDlg->ShowWindow(SW_HIDE);
+    HideLivePageParts();
     HidePage(m_pSearchRecDlg, kKindRecSearch);
-    if (m_pPTZDlg)
-        m_pPTZDlg->ShowWindow(SW_HIDE);
     HideCfgPage();
     HidePage(m_pTVWallManager, kKindTVWall);
     HideMapPage();
     LayoutLeftColumn();
-    if (m_pDeviceListDlg) {
-        m_pDeviceListDlg->OnBnClickedBtnOrigGroup();
-        m_pDeviceListDlg->ShowWindow(SW_SHOW);
-    }
+    ShowDevicePanelGrouped();
     if (m_pSearchAlarmDlg)
         m_pSearchAlarmDlg->ShowWindow(SW_SHOW);
 }
@@ -167,12 +167,7 @@ void CIPCClientDlg::ShowCfgPage()
 {
     if (!SwitchTo(3))
         return;
-    if (m_pVideoToolbarDlg)
-        m_pVideoToolbarDlg->ShowWindow(SW_HIDE);
-    if (m_pVideoManagerDlg)
-        m_pVideoManagerDlg->ShowWindow(SW_HIDE);
-    if (m_pPTZDlg)
-        m_pPTZDlg->ShowWindow(SW_HIDE);
+    HideLivePageParts();
     LayoutLeftColumn();
     if (m_pDeviceListDlg)
         m_pDeviceListDlg->ShowWindow(SW_HIDE); // the configuration page has its own tree
@@ -236,14 +231,9 @@ void CIPCClientDlg::ShowTVWallPage()
 {
     if (!SwitchTo(4))
         return;
-    if (m_pVideoToolbarDlg)
-        m_pVideoToolbarDlg->ShowWindow(SW_HIDE);
-    if (m_pVideoManagerDlg)
-        m_pVideoManagerDlg->ShowWindow(SW_HIDE);
+    HideLivePageParts();
     HidePage(m_pSearchAlarmDlg, kKindAlarmSearch);
     HidePage(m_pSearchRecDlg, kKindRecSearch);
-    if (m_pPTZDlg)
-        m_pPTZDlg->ShowWindow(SW_HIDE);
     HideCfgPage();
     HideMapPage();
     CRect client;
@@ -251,10 +241,7 @@ void CIPCClientDlg::ShowTVWallPage()
     update(QRect(15, TitleHeight() - 4, client.Width() - 15, 3));
     if (m_pVideoToolbarDlg)
         m_pVideoToolbarDlg->ShowWindow(SW_SHOW);
-    if (m_pDeviceListDlg) {
-        m_pDeviceListDlg->OnBnClickedBtnOrigGroup();
-        m_pDeviceListDlg->ShowWindow(SW_SHOW);
-    }
+    ShowDevicePanelGrouped();
     LayoutLeftColumn();
     if (m_pTVWallManager) {
         if (!PageOnMonitor(kKindTVWall))
@@ -268,14 +255,9 @@ void CIPCClientDlg::ShowMapPage()
 {
     if (!SwitchTo(5))
         return;
-    if (m_pVideoToolbarDlg)
-        m_pVideoToolbarDlg->ShowWindow(SW_HIDE);
-    if (m_pVideoManagerDlg)
-        m_pVideoManagerDlg->ShowWindow(SW_HIDE);
+    HideLivePageParts();
     HidePage(m_pSearchAlarmDlg, kKindAlarmSearch);
     HidePage(m_pSearchRecDlg, kKindRecSearch);
-    if (m_pPTZDlg)
-        m_pPTZDlg->ShowWindow(SW_HIDE);
     HideCfgPage();
     HidePage(m_pTVWallManager, kKindTVWall);
     if (m_pVideoToolbarDlg)

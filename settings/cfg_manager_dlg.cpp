@@ -11,6 +11,7 @@
 #include "devconfig/setting_dev_info_dlg.h"
 #include "devices/device_list_dlg.h"
 #include "devices/device_services.h"
+#include "mainwnd/empty_page.h"
 #include "platform/monitor.h"
 #include "res/strings.h"
 #include "settings/config_tool_dlg.h"
@@ -29,20 +30,6 @@ BEGIN_MESSAGE_MAP(CCfgManagerDlg, CDialog)
 END_MESSAGE_MAP()
 
 namespace {
-
-// A sub-page whose code has not landed: an empty page named after its class.
-class CEmptySubPage : public CDialog {
-public:
-    CEmptySubPage(const char* cls, UINT idd, CWnd* parent) : CDialog(idd, parent), m_cls(cls)
-    {
-        SetChildStyle(true);
-        setProperty("pageClass", QString::fromLatin1(cls));
-    }
-    const std::string& ClassName() const { return m_cls; }
-
-private:
-    std::string m_cls;
-};
 
 const struct {
     const char* cls;
@@ -111,7 +98,7 @@ CDialog* CCfgManagerDlg::CreateSubPage(SubPage kind)
         page->hide();
         return page;
     }
-    auto* page = new CEmptySubPage(sp.cls, sp.idd, this);
+    auto* page = new CEmptyPage(sp.cls, sp.idd, this, true);
     page->Create(sp.idd, this);
     page->hide();
     return page;

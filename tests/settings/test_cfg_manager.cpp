@@ -10,6 +10,7 @@
 #include "devices/dev_tree.h"
 #include "devices/device_list_dlg.h"
 #include "devices/device_services.h"
+#include "mainwnd/empty_page.h"
 #include "settings/setting_record_dlg.h"
 #include "settings/setting_user_info_dlg.h"
 #include "mainwnd/login_globals.h"
@@ -114,7 +115,7 @@ TEST_F(ManagerTest, ChildrenAreCreatedOnceAndLaidOutByTheTable)
     EXPECT_NE(dynamic_cast<CSettingRecordDlg*>(manager->Page(M::kRecordForm)), nullptr);
     EXPECT_NE(dynamic_cast<CSettingUserInfoDlg*>(manager->Page(M::kUserForm)), nullptr);
     EXPECT_TRUE(manager->HasRecordPage());
-    EXPECT_EQ(manager->Page(M::kMaintenance)->property("pageClass").toString(), "CSettingMaintDlg");
+    EXPECT_EQ(PageClassName(manager->Page(M::kMaintenance)), "CSettingMaintDlg");
     EXPECT_FALSE(manager->DevicePanel()->GetDlgItem(CDeviceListDlg::IDC_BTN_MAP_LIST)->isEnabled());
     struct Case {
         QWidget* w;
