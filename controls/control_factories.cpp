@@ -4,6 +4,7 @@
 #include "controls/control_registry.h"
 #include "controls/device_sim.h"
 #include "controls/media_limits.h"
+#include "controls/playback_control.h"
 #include "controls/stream_player.h"
 #include "controls/stream_pull.h"
 
@@ -19,6 +20,7 @@ void RegisterStandInFactories()
     // A widget: created on the UI thread, reparented by its window.
     RegisterControlFactory<StreamPlayerControl>(kClsidStreamPlayer,
                                                 [] { return std::make_shared<StreamPlayerControl>(); });
+    RegisterControlFactory<PlayBackControl>(kClsidPlayBack, [] { return std::make_shared<PlayBackControl>(); });
 }
 
 } // namespace qelm

@@ -279,3 +279,91 @@ int32_t CStreamPlayerCtrl::SetTalkMark(int32_t streamId, int32_t on) { QELM_FORW
 int32_t CStreamPlayerCtrl::Flip(int32_t streamId, int32_t mode) { QELM_FORWARD(Flip(streamId, mode)); }
 int32_t CStreamPlayerCtrl::SetBufferTick(int32_t tick) { QELM_FORWARD(SetBufferTick(tick)); }
 int32_t CStreamPlayerCtrl::SetBufferCount(int32_t count) { QELM_FORWARD(SetBufferCount(count)); }
+
+// --- CPlayBackAtl -----------------------------------------------------------------
+
+CPlayBackAtl::CPlayBackAtl() = default;
+
+CPlayBackAtl::~CPlayBackAtl()
+{
+    if (m_control)
+        m_control->SetEventSink(nullptr);
+    m_control.reset();
+}
+
+BOOL CPlayBackAtl::Create(CWnd* pParent, const CRect& rect, UINT nId, IPlayBackAtlEvents* sink)
+{
+    if (m_control || !CreateFromClass(m_control, qelm::kClsidPlayBack))
+        return FALSE;
+    if (!CWnd::Create(pParent, rect, nId, nullptr)) {
+        m_control.reset();
+        return FALSE;
+    }
+    m_sink = sink;
+    m_control->SetEventSink(this);
+    m_control->setParent(this);
+    m_control->setGeometry(0, 0, rect.Width(), rect.Height());
+    m_control->show();
+    return TRUE;
+}
+
+void CPlayBackAtl::OnSize(UINT nType, int cx, int cy)
+{
+    CWnd::OnSize(nType, cx, cy);
+    if (m_control)
+        m_control->setGeometry(0, 0, cx, cy);
+}
+
+void CPlayBackAtl::OnPlayBackMouse(int32_t message, int32_t wParam, int32_t lParam)
+{
+    if (m_sink)
+        m_sink->OnPlayBackMouse(GetDlgCtrlID(), message, wParam, lParam);
+}
+void CPlayBackAtl::OnPlayBackMessage(int32_t type, const char* text)
+{
+    if (m_sink)
+        m_sink->OnPlayBackMessage(GetDlgCtrlID(), type, text);
+}
+void CPlayBackAtl::OnPlayBackNotify(int32_t a, int32_t b, int32_t c)
+{
+    if (m_sink)
+        m_sink->OnPlayBackNotify(GetDlgCtrlID(), a, b, c);
+}
+void CPlayBackAtl::OnPlayBackCommand(int32_t command, int32_t value)
+{
+    if (m_sink)
+        m_sink->OnPlayBackCommand(GetDlgCtrlID(), command, value);
+}
+
+int32_t CPlayBackAtl::SetFullScreen(int32_t on) { QELM_FORWARD(SetFullScreen(on)); }
+int32_t CPlayBackAtl::GetMouseCapture() { QELM_FORWARD(GetMouseCapture()); }
+int32_t CPlayBackAtl::SetMediaParam(const char* base64, int32_t size, int32_t kind)
+{
+    QELM_FORWARD(SetMediaParam(base64, size, kind));
+}
+int32_t CPlayBackAtl::InputVideoData(const uint8_t* data, int32_t length, const uint8_t* header, int32_t headerLength)
+{
+    QELM_FORWARD(InputVideoData(data, length, header, headerLength));
+}
+int32_t CPlayBackAtl::InputAudioData(const uint8_t* data, int32_t length, const uint8_t* header, int32_t headerLength)
+{
+    QELM_FORWARD(InputAudioData(data, length, header, headerLength));
+}
+int32_t CPlayBackAtl::Play() { QELM_FORWARD(Play()); }
+int32_t CPlayBackAtl::Stop() { QELM_FORWARD(Stop()); }
+int32_t CPlayBackAtl::OpenFile(const char* path) { QELM_FORWARD(OpenFile(path)); }
+int32_t CPlayBackAtl::GetPlayState() { QELM_FORWARD(GetPlayState()); }
+int32_t CPlayBackAtl::SetCapturePath(int32_t flag, const char* folder) { QELM_FORWARD(SetCapturePath(flag, folder)); }
+int32_t CPlayBackAtl::SetStretchMode(int32_t on) { QELM_FORWARD(SetStretchMode(on)); }
+void CPlayBackAtl::SetUiLanguage(int32_t flag)
+{
+    if (m_control)
+        m_control->SetUiLanguage(flag);
+}
+int32_t CPlayBackAtl::IsPlaying() { QELM_FORWARD(IsPlaying()); }
+int32_t CPlayBackAtl::EnableStreamInput(int32_t value) { QELM_FORWARD(EnableStreamInput(value)); }
+int32_t CPlayBackAtl::Control(int32_t code, int32_t value) { QELM_FORWARD(Control(code, value)); }
+int32_t CPlayBackAtl::SetPlaySeconds(int32_t which, int32_t seconds) { QELM_FORWARD(SetPlaySeconds(which, seconds)); }
+int32_t CPlayBackAtl::SetMouseMode(int32_t mode) { QELM_FORWARD(SetMouseMode(mode)); }
+int32_t CPlayBackAtl::GetMediaState(int32_t which) { QELM_FORWARD(GetMediaState(which)); }
+int32_t CPlayBackAtl::Close() { QELM_FORWARD(Close()); }

@@ -7,6 +7,7 @@
 #include "controls/camera_search.h"
 #include "controls/device_sim.h"
 #include "controls/media_params.h"
+#include "controls/playback_control.h"
 #include "controls/stream_player.h"
 #include "controls/stream_pull.h"
 #include "platform/wnd.h"
@@ -176,4 +177,62 @@ protected:
 
 private:
     std::shared_ptr<StreamPlayerControl> m_control;
+};
+
+// What a playback window tells its owner: the control's events, each with the
+// window's control id first, on the UI thread.
+class IPlayBackAtlEvents {
+public:
+    virtual ~IPlayBackAtlEvents() = default;
+    virtual void OnPlayBackMouse(int32_t /*ctrlId*/, int32_t /*message*/, int32_t /*wParam*/, int32_t /*lParam*/) {}
+    virtual void OnPlayBackMessage(int32_t /*ctrlId*/, int32_t /*type*/, const char* /*text*/) {}
+    virtual void OnPlayBackNotify(int32_t /*ctrlId*/, int32_t /*a*/, int32_t /*b*/, int32_t /*c*/) {}
+    virtual void OnPlayBackCommand(int32_t /*ctrlId*/, int32_t /*command*/, int32_t /*value*/) {}
+};
+
+// Playback window: a child window hosting the playback control, which fills
+// it. UI thread only, except InputVideoData and InputAudioData.
+class CPlayBackAtl : public CWnd, private IPlayBackEvents {
+public:
+    CPlayBackAtl();
+    ~CPlayBackAtl() override;
+
+    // Creates the window (visible child with control id nId) over rect of the
+    // parent and the control inside it; FALSE when the control cannot be
+    // created. Events go to sink (may be null).
+    BOOL Create(CWnd* pParent, const CRect& rect, UINT nId, IPlayBackAtlEvents* sink);
+    void SetEventSink(IPlayBackAtlEvents* sink) { m_sink = sink; }
+    PlayBackControl* GetControl() const { return m_control.get(); }
+
+    int32_t SetFullScreen(int32_t on);
+    int32_t GetMouseCapture();
+    int32_t SetMediaParam(const char* base64, int32_t size, int32_t kind);
+    int32_t InputVideoData(const uint8_t* data, int32_t length, const uint8_t* header, int32_t headerLength);
+    int32_t InputAudioData(const uint8_t* data, int32_t length, const uint8_t* header, int32_t headerLength);
+    int32_t Play();
+    int32_t Stop();
+    int32_t OpenFile(const char* path);
+    int32_t GetPlayState();
+    int32_t SetCapturePath(int32_t flag, const char* folder);
+    int32_t SetStretchMode(int32_t on);
+    void SetUiLanguage(int32_t flag);
+    int32_t IsPlaying();
+    int32_t EnableStreamInput(int32_t value);
+    int32_t Control(int32_t code, int32_t value);
+    int32_t SetPlaySeconds(int32_t which, int32_t seconds);
+    int32_t SetMouseMode(int32_t mode);
+    int32_t GetMediaState(int32_t which);
+    int32_t Close();
+
+protected:
+    void OnSize(UINT nType, int cx, int cy) override;
+
+private:
+    void OnPlayBackMouse(int32_t message, int32_t wParam, int32_t lParam) override;
+    void OnPlayBackMessage(int32_t type, const char* text) override;
+    void OnPlayBackNotify(int32_t a, int32_t b, int32_t c) override;
+    void OnPlayBackCommand(int32_t command, int32_t value) override;
+
+    std::shared_ptr<PlayBackControl> m_control;
+    IPlayBackAtlEvents* m_sink = nullptr;
 };

@@ -129,6 +129,7 @@ CSearchRecDlg::CSearchRecDlg(CWnd* pParent) : CDialog(IDD, pParent)
 
 CSearchRecDlg::~CSearchRecDlg()
 {
+    DestroyPlayers();
     delete m_pMsgDlg;
     m_pMsgDlg = nullptr;
     delete m_pDevListDlg;
@@ -269,6 +270,9 @@ BOOL CSearchRecDlg::OnInitDialog()
     m_pList->SetColumnLayout(layout);
     m_pList->SetCheckboxMode(1);
     m_pList->SetGridLines(TRUE);
+
+    // 7, 8. The players and their snapshot folder.
+    CreatePlayers();
 
     // 9. Cursors of the mouse modes (used by the player grid).
     const char* const cursors[] = {"aero_arrow.cur", "big.cur", "small.cur", "hand.cur"};

@@ -8,6 +8,7 @@
 #include "controls/ts_relay.h"
 #include "core/devinfo.h"
 #include "mainwnd/main_pages.h"
+#include "media/control_wrappers.h"
 #include "platform/dialog.h"
 #include "playback/rec_search_types.h"
 
@@ -28,14 +29,13 @@ class QLineEdit;
 class QCheckBox;
 class QLabel;
 class QPushButton;
-class CPlayBackAtl;
 class CPlayBackTollBar;
 class CVideoToolbarDlg;
 
 // Registers the page's factory with the main window ("CSearchRecDlg").
 void RegisterSearchRecPage();
 
-class CSearchRecDlg : public CDialog, public ISearchRecForwards {
+class CSearchRecDlg : public CDialog, public ISearchRecForwards, public IPlayBackAtlEvents {
 public:
     enum {
         IDD = 149,
@@ -93,6 +93,7 @@ public:
     static constexpr int kRowsPerPage = 20;
     static constexpr int kSlots = 8;
     static constexpr UINT kStatusTimer = 200;
+    static constexpr UINT kFirstPlayerId = 10000;
 
     explicit CSearchRecDlg(CWnd* pParent = nullptr);
     ~CSearchRecDlg() override;
@@ -114,6 +115,18 @@ public:
     int ShowFirstResultPage();
     LRESULT OnSearchRemoteRecFileResponse(WPARAM wParam, LPARAM lParam);
     LRESULT OnQueryNVRRecFileResponse(WPARAM wParam, LPARAM lParam);
+
+    // --- the players ---
+    CPlayBackAtl* GetPlayer(int nIndex) const;
+    // 1 when a player on show exists and does not play.
+    int HasIdlePlayer() const;
+    // A day cell or relay day slot names the player.
+    bool IsPlayerReserved(int nPlayer) const;
+    void DestroyPlayers();
+    // Events of the players (control id first).
+    void OnPlayBackMouse(int32_t ctrlId, int32_t message, int32_t wParam, int32_t lParam) override;
+    void OnPlayBackMessage(int32_t ctrlId, int32_t type, const char* text) override;
+    void OnPlayBackCommand(int32_t ctrlId, int32_t command, int32_t value) override;
 
     // --- handlers ---
     void OnBnClickedBtnSearch();
@@ -156,6 +169,9 @@ public:
     int32_t m_nNextSlot = 0;
     int32_t m_nSlotCount = kSlots;
     int32_t m_nPlayerCount = 4;
+    int32_t m_nSelPlayer = 0;
+    char m_szPlayFile[kSlots][260] = {};
+    std::string m_strCapturePath;
     int32_t m_bShowSearchPanel = 1;
     int32_t m_bFullScreen = 0;
     DeviceInfo m_oNvrDevInfo{};
@@ -193,6 +209,7 @@ private:
     void UpdateDownloadFolder(const DeviceInfo& dev);
     void SelectByDate(const DeviceInfo& dev);
     void ServeRelaySearch(const RelaySearchWait& wait, int nResult, int nCount, const char* text);
+    void CreatePlayers();
     void ReadSpan(int64_t* startKey, int64_t* endKey, std::string* startText, std::string* endText) const;
 
     CReportCtrl* m_pList = nullptr;
