@@ -674,6 +674,7 @@ bool DeviceSimulator::LoadFile(const std::string& path, std::string* error)
                     f.channel = int32_t(number(c, "Channel", 1));
                     const std::string kind = text(c, "Kind", "A");
                     f.kind = kind == "B" ? 'B' : 'A';
+                    f.source = text(c, "Source");
                     d.files.push_back(f);
                 } else if (ctag == "Storage") {
                     SimStorage s;

@@ -18,6 +18,7 @@ struct SimRecordFile {
     int32_t seconds = 0;    // duration
     int32_t channel = 1;    // channel from 1
     char kind = 'A';        // 'A' plan, 'B' alarm
+    std::string source;     // a real media file on this machine played or copied for it; empty: none
 };
 
 // One storage device of a simulated device (sizes in MB).
