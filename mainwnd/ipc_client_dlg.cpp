@@ -185,7 +185,8 @@ int CIPCClientDlg::GetLocalMac(char* out, size_t size)
 void CIPCClientDlg::EnumMonitors()
 {
     m_lstMonitorInfo.clear();
-    for (const MonitorRect& m : qelm::Monitors()) {
+    const std::vector<MonitorRect> screens = MainHooks().monitors ? MainHooks().monitors() : qelm::Monitors();
+    for (const MonitorRect& m : screens) {
         WriteLog(6, "DirectXEnumCallback: %s, %s", m.name.c_str(), "display");
         if (m.primary)
             continue;
@@ -330,13 +331,13 @@ void CIPCClientDlg::ChooseFirstPage()
     if (!m_pPageDlg)
         return;
     if (g_UserRights[kRightSurPTZ])
-        m_pPageDlg->OnBnClickedLive();
+        m_pPageDlg->OnBnClickedBtnVideo();
     else if (g_UserRights[kRightRecord])
-        m_pPageDlg->OnBnClickedRecord();
+        m_pPageDlg->OnBnClickedBtnRecord();
     else if (g_UserRights[kRightAlarm])
-        m_pPageDlg->OnBnClickedAlarm();
+        m_pPageDlg->OnBnClickedBtnAlarm();
     else if (g_UserRights[kRightUserManager])
-        m_pPageDlg->OnBnClickedConfig();
+        m_pPageDlg->OnBnClickedBtnConfig();
 }
 
 CDialog* CIPCClientDlg::MakePage(const char* cls, CWnd* parent, bool child)

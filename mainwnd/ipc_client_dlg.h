@@ -30,6 +30,12 @@ class CPageDlg;
 class QImage;
 struct MainServices;
 struct MainWorker;
+struct RelayDevItem;
+struct DevGroupInfo;
+class RecScheme;
+struct User;
+struct UserGroup;
+struct Role;
 
 
 // One further (non-primary) monitor.
@@ -262,4 +268,64 @@ private:
     DWORD m_dwRelayLoginThreadId = 0;
     DWORD m_dwCloudPollThreadId = 0;
     bool m_bDestroyed = false;
+    // --- routing, monitors and tab bar ---
+public:
+    // Kinds of the pages that can sit on a further monitor.
+    enum PageKind : int { kKindRecSearch = 1, kKindAlarmSearch = 2, kKindCfg = 3, kKindTVWall = 4, kKindMap = 5 };
+    // Device and user tree forwarders.
+    void OnDevTreeSelDevice(DeviceInfo* dev);
+    void OnDevTreeSelVssChannel(RelayDevItem* channel);
+    void ShowDevGroupInfo(DevGroupInfo* group);
+    void ShowRecScheme(RecScheme* plan);
+    void ReloadRecSchemeTree();
+    void RefreshUserTree();
+    void RefreshRoleTree();
+    void ShowUserInfo(const User* user);
+    void ShowGroupInfo(const UserGroup* group);
+    void ShowRoleInfo(const Role* role);
+    void SelectDevTreeItemByText(const char* text);
+    void SelectDevTreeDevice(const DeviceInfo* dev);
+    void SelectDevTreeVssChannel(const RelayDevItem* channel);
+    void ExpandDevChannelsAll(DeviceInfo* dev);
+    // Drag and drop and playing. DropDevToPane: 0 when the target has no parent.
+    int DropDevToPane(CWnd* target, DeviceInfo* dev);
+    void PlayDevInPane(int pane, DeviceInfo* dev);
+    void DropDecoderToTVWall(int x, int y, DeviceInfo* dev);
+    void DropCameraToTVWall(int x, int y, DeviceInfo* dev);
+    void DropDevToMap(int x, int y, DeviceInfo* dev);
+    void OnStopWatch(DeviceInfo* dev, int flag);
+    // Lookups and PTZ (SendKeyboardPtzCmd: any thread).
+    int FindDevByName(const char* name, DeviceInfo* out);
+    int GetSelPaneDevInfo(DeviceInfo* out);
+    void SendPtzCmd(const char* cmd);
+    void SendKeyboardPtzCmd(const char* cmd);
+    int GetSelPanePtzAddr();
+    int GetOnvifPresets(DeviceInfo* dev, std::list<std::string>& presets);
+    // Grid-wide operations.
+    CVideoManagerDlg* ActiveGrid() const { return m_pActiveVideoMgr ? m_pActiveVideoMgr : m_pVideoManagerDlg; }
+    int CheckTalkBusy();
+    int StopAllSound();
+    void SetDigitalZoomMode(int mode);
+    void ApplyFullDisplay();
+    void OnDefaultRec();
+    void ShowTVWallLayoutDlg();
+    void StartRecordThreads();
+    void StopRecordThreads();
+    // Further monitors.
+    void OnMoveToMonitorCommand(UINT id);
+    void MovePageToMonitor(int n);
+    void RestorePageFromMonitor(int kind);
+    void ReleaseMonitor(int n);
+    // The further monitor (1..) a page kind sits on, 0 in the main window.
+    int PageMonitor(int kind) const { return kind >= 1 && kind <= 5 ? m_nPageMonitor[kind] : 0; }
+    CDialog* MovablePage(int kind) const;
+    // The monitor entry n (from 1), or null.
+    MonitorInfo* MonitorEntry(int n);
+
+private:
+    void SetPageOnExtScreen(int kind, int on);
+    void MakePageChild(CDialog* page);
+    void MakePageTopLevel(CDialog* page);
+    int m_nPageMonitor[6] = {};
 };
+

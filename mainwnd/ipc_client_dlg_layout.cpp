@@ -1,5 +1,4 @@
-// CIPCClientDlg: page switches, the left column, maximise and restore, and
-// the forwarders that place a device in a pane.
+// CIPCClientDlg: page switches, the left column, maximise and restore.
 #include "mainwnd/ipc_client_dlg.h"
 #include "mainwnd/main_pages.h"
 
@@ -13,17 +12,9 @@
 #include "res/strings.h"
 #include "ui/gdip_button.h"
 
-namespace {
-// The page kinds a page moved to a further monitor is known by.
-enum : int { kKindRecSearch = 1, kKindAlarmSearch = 2, kKindCfg = 3, kKindTVWall = 4, kKindMap = 5 };
-} // namespace
-
 bool CIPCClientDlg::PageOnMonitor(int pageKind) const
 {
-    for (const MonitorInfo& m : m_lstMonitorInfo)
-        if (m.nPageKind == pageKind)
-            return true;
-    return false;
+    return PageMonitor(pageKind) != 0;
 }
 
 void CIPCClientDlg::HidePage(CWnd* page, int pageKind)
@@ -298,7 +289,7 @@ void CIPCClientDlg::LayoutForWindowState(int maximised)
     m_btnMaximize->SetTooltipTextW(LoadResStringW(m_bMaximized ? 1510 : 1509).c_str(), TRUE);
     SetWindowPos(nullptr, rc.left, rc.top, rc.Width(), rc.Height(), SWP_SHOWWINDOW);
     if (m_pPageDlg)
-        m_pPageDlg->ResizeForMainWindow(m_bMaximized);
+        m_pPageDlg->Reposition();
     const int T = TitleHeight();
     const int H = g_nLayoutHeight;
     const int width = m_bMaximized ? W : 1024;
@@ -333,36 +324,4 @@ void CIPCClientDlg::LayoutForWindowState(int maximised)
         }
     }
     Invalidate();
-}
-
-void CIPCClientDlg::PlayDevInFreePane(DeviceInfo* dev)
-{
-    if (!dev || !m_pVideoManagerDlg)
-        return;
-    CVideoManagerDlg* target = nullptr;
-    if (m_pVideoManagerDlg->HasFreeWnd())
-        target = m_pVideoManagerDlg;
-    else if (g_DispInfoSetting.MonitorMode)
-        for (const MonitorInfo& m : m_lstMonitorInfo)
-            if (m.pVideoManager && m.pVideoManager->HasFreeWnd()) {
-                target = m.pVideoManager;
-                break;
-            }
-    if (!target)
-        target = m_pVideoManagerDlg;
-    target->AddWatch(target->GetSelectedIndex(), dev, 1, 1, 0, 1, 0, 1);
-}
-
-void CIPCClientDlg::UpdateDevTreeStatus()
-{
-    if (m_pDeviceListDlg) {
-        m_pDeviceListDlg->RefreshDevState();
-        m_pDeviceListDlg->RefreshVssState();
-    }
-}
-
-void CIPCClientDlg::ReloadDevTrees()
-{
-    if (m_pDeviceListDlg)
-        m_pDeviceListDlg->RefreshDevTree();
 }

@@ -59,22 +59,7 @@ struct MainServices::Devices : IDeviceServices {
     void ReloadDevTrees() override { o->ReloadDevTrees(); }
     void UpdateDevTreeStatus() override { o->UpdateDevTreeStatus(); }
     void PlayDevInFreePane(DeviceInfo* d) override { o->PlayDevInFreePane(d); }
-    void OnStopWatch(DeviceInfo* d, int flag) override
-    {
-        if (!d)
-            return;
-        WriteLog(6, "CIPCClientDlg::OnStopWatch(): Begin...");
-        for (CVideoManagerDlg* grid : Grids(o, false))
-            for (int i = 0; i < CVideoManagerDlg::kPaneCount; ++i) {
-                CVideoWnd* pane = grid->GetPane(i);
-                if (pane && pane->IsWatching() && std::strcmp(pane->DevCopy().DevName, d->DevName) == 0 &&
-                    std::strcmp(pane->DevCopy().DevId, d->DevId) == 0) {
-                    grid->StopWatch(i, flag);
-                    break;
-                }
-            }
-        WriteLog(6, "CIPCClientDlg::OnStopWatch(): End.");
-    }
+    void OnStopWatch(DeviceInfo* d, int flag) override { o->OnStopWatch(d, flag); }
     void RemoveOnvifDevice(const char* addr) override
     {
         if (o->m_pServices && addr)
@@ -90,27 +75,25 @@ struct MainServices::Devices : IDeviceServices {
         o->ShowCfgSubPage(subPage);
         return true;
     }
-    // A click on a device goes to the page shown: the search target on the
-    // record search page, the pane showing it on the live page.
-    void OnDevTreeSelDevice(DeviceInfo* d) override
+    // Tree clicks, drops and the settings pages' refreshes: the main window routes them.
+    void OnDevTreeSelDevice(DeviceInfo* d) override { o->OnDevTreeSelDevice(d); }
+    void OnDevTreeSelVssChannel(RelayDevItem* e) override { o->OnDevTreeSelVssChannel(e); }
+    void ShowDevGroupInfo(DevGroupInfo* g) override { o->ShowDevGroupInfo(g); }
+    void ShowRecScheme(RecScheme* plan) override { o->ShowRecScheme(plan); }
+    void DropDevToPane(HWND target, DeviceInfo* d, CPoint) override { o->DropDevToPane(CWnd::FromHandle(target), d); }
+    void DropDecoderToTVWall(DeviceInfo* d, CPoint pt) override { o->DropDecoderToTVWall(pt.x, pt.y, d); }
+    void DropCameraToTVWall(DeviceInfo* d, CPoint pt) override { o->DropCameraToTVWall(pt.x, pt.y, d); }
+    void DropDevToMap(DeviceInfo* d, CPoint pt) override { o->DropDevToMap(pt.x, pt.y, d); }
+    void ReloadRecSchemeTree() override { o->ReloadRecSchemeTree(); }
+    void RefreshUserTree() override { o->RefreshUserTree(); }
+    void RefreshRoleTree() override { o->RefreshRoleTree(); }
+    void SelectDevTreeItemByText(const char* text) override { o->SelectDevTreeItemByText(text); }
+    void SetDefaultRecordFlag(int on) override { o->m_bRecordAll = on ? 1 : 0; }
+    void ClearDefaultRecordFlag() override { o->m_bRecordAll = 0; }
+    void SetDefaultRecordCaption(unsigned id) override
     {
-        if (g_nCurPage == 1) {
-            SetSearchDevInfo(d);
-            return;
-        }
-        CVideoManagerDlg* grid = o->MainGrid();
-        if (g_nCurPage != 0 || !grid)
-            return;
-        if (d && d->WatchFlag)
-            for (int i = 0; i < CVideoManagerDlg::kPaneCount; ++i) {
-                CVideoWnd* pane = grid->GetPane(i);
-                if (pane && pane->IsWatching() && std::strcmp(pane->DevCopy().DevName, d->DevName) == 0) {
-                    grid->SelectWnd(i);
-                    return;
-                }
-            }
-        if (CVideoWnd* focused = grid->GetPane(grid->GetSelectedIndex()))
-            focused->SetSelected(0);
+        if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(o->Page("CCfgManagerDlg")))
+            cfg->SetRecordButtonCaption(id);
     }
     void SetSearchDevInfo(DeviceInfo* d) override
     {
@@ -209,15 +192,12 @@ struct MainServices::LiveView : ILiveViewHost {
         return grids;
     }
     void UpdateDevTreeStatus() override { o->UpdateDevTreeStatus(); }
-    void SelectDevTreeDevice(const DeviceInfo* d) override
+    void SelectDevTreeDevice(const DeviceInfo* d) override { o->SelectDevTreeDevice(d); }
+    void SelectDevTreeVssChannel(const RelayDevItem* e) override { o->SelectDevTreeVssChannel(e); }
+    bool SetDigitalZoomMode(int mode) override
     {
-        if (o->DeviceList() && d)
-            o->DeviceList()->SelectDevItem(d);
-    }
-    void SelectDevTreeVssChannel(const RelayDevItem* e) override
-    {
-        if (o->DeviceList() && e)
-            o->DeviceList()->SelectVssChannel(e);
+        o->SetDigitalZoomMode(mode);
+        return true;
     }
     void ReleaseAudioCodec(int keep) override
     {

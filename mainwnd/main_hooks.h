@@ -4,6 +4,7 @@
 #pragma once
 
 #include "controls/ts_relay.h"
+#include "platform/monitor.h"
 #include "platform/types.h"
 
 #include <functional>
@@ -58,6 +59,8 @@ struct MainWindowHooks {
     TsReplayDataCallback tsReplayData = nullptr;
     TsDownloadDataCallback tsDownloadData = nullptr;
     TsReplayByDateCallback tsReplayByDate = nullptr;
+    // The screens the main window finds at start (tests); empty: the platform's.
+    std::function<std::vector<MonitorRect>()> monitors;
 };
 
 // UI thread, before the main window is created.

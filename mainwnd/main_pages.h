@@ -12,6 +12,12 @@
 class CDialog;
 class CWnd;
 struct DeviceInfo;
+struct DevGroupInfo;
+struct RelayDevItem;
+class RecScheme;
+struct User;
+struct UserGroup;
+struct Role;
 
 using PageFactory = std::function<CDialog*(CWnd* parent)>;
 
@@ -36,6 +42,35 @@ public:
     // 3 remote configuration, 4 maintenance.
     virtual void ShowSubPage(int subPage) = 0;
     virtual void ResizeForMainWindow(int maximised) = 0;
+
+    // What the main window routes to it (nothing by default).
+    // Its own device panel while it sits on a further monitor.
+    virtual void ShowDeviceList(int) {}
+    virtual void SetMonitorNumber(int) {}
+    virtual void ShowDevicePage() {}
+    // Device sub-page.
+    virtual void DisplayDevInfo(DeviceInfo*) {}
+    virtual void DisplayGroupInfo(DevGroupInfo*) {}
+    virtual void ClearDevInfo() {}
+    // Remote configuration and maintenance sub-pages.
+    virtual void ShowDeviceConfig(DeviceInfo*) {}
+    virtual void ShowMaintDeviceInfo(DeviceInfo*) {}
+    // Recording plans sub-page.
+    virtual void ShowRecScheme(RecScheme*) {}
+    virtual void ShowRecordStrategyTree() {}
+    virtual bool IsRecordPageVisible() { return false; }
+    virtual void PostRecPageRefresh() {}
+    virtual void SetRecordButtonCaption(unsigned) {}
+    // Users sub-page and its user list.
+    virtual void RefreshUserTree() {}
+    virtual void RefreshRoleTree() {}
+    virtual void ShowUser(const User*) {}
+    virtual void ShowGroup(const UserGroup*) {}
+    virtual void ShowRole(const Role*) {}
+    // Its own device panel.
+    virtual void RefreshDevState() {}
+    virtual void RefreshDevTree() {}
+    virtual void ExpandDevChannels(DeviceInfo*) {}
 };
 
 // The record search page as the rest of the program reaches it.
@@ -43,4 +78,11 @@ class ISearchRecForwards {
 public:
     virtual ~ISearchRecForwards() = default;
     virtual void SetSearchDevInfo(DeviceInfo* device) = 0;
+    virtual void SetSearchRemoteDevInfo(RelayDevItem*) {}
+    // On a further monitor it shows its own device panel.
+    virtual void SetOnExtScreen(int) {}
+    virtual void RefreshTimeBar() {}
+    // Its own device panel: the group view, and a device's channels.
+    virtual void ShowDevListGrouped() {}
+    virtual void ExpandDevChannels(DeviceInfo*) {}
 };

@@ -101,6 +101,13 @@ public:
     // --- called by the rest of the program ---
     void SetSearchDevInfo(DeviceInfo* pDevInfo) override;
     void ToggleSearchPanel();
+    // On a further monitor (search_rec_dlg_monitor.cpp): its own device panel.
+    void SetOnExtScreen(int on) override;
+    int IsOnExtScreen() const { return m_bOnExtScreen; }
+    void RefreshTimeBar() override;
+    void ShowDevListGrouped() override;
+    void ExpandDevChannels(DeviceInfo* pDevInfo) override;
+    int m_bOnExtScreen = 0;
     // The day search for this page and the relay side's threads.
     static int SearchLocalRecByDate(RecDayMap& map);
     // A relay client's search forwarded to the device auxPtzId; that device's

@@ -12,6 +12,7 @@
 #include "devices/device_list_dlg.h"
 #include "devices/device_services.h"
 #include "mainwnd/empty_page.h"
+#include "mainwnd/user_list_dlg.h"
 #include "platform/monitor.h"
 #include "res/strings.h"
 #include "settings/config_tool_dlg.h"
@@ -88,6 +89,7 @@ CDialog* CCfgManagerDlg::CreateSubPage(SubPage kind)
     const auto& sp = kSubPages[kind];
     CDialog* own = kind == kRecordForm ? static_cast<CDialog*>(new CSettingRecordDlg(this))
                    : kind == kUserForm ? static_cast<CDialog*>(new CSettingUserInfoDlg(this))
+                   : kind == kUserTree ? static_cast<CDialog*>(new CUserListDlg(this))
                                        : nullptr;
     if (own) {
         own->Create(sp.idd, this);

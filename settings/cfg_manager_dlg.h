@@ -33,15 +33,15 @@ public:
 
     BOOL OnInitDialog() override;
     void LayoutPages();
-    void ShowDevicePage();
+    void ShowDevicePage() override;
     void ShowUserPage();
     void ShowRecordPage();
     void ShowRemoteConfigPage();
     void ShowMaintenancePage();
-    void ShowDeviceList(int flag) { m_bMoved = flag; }
+    void ShowDeviceList(int flag) override { m_bMoved = flag; }
     void ResizeForMainWindow(int maximised) override;
     void ShowSubPage(int subPage) override;
-    void SetMonitorNumber(int n) { m_nMonitor = n; }
+    void SetMonitorNumber(int n) override { m_nMonitor = n; }
     void OnBnClickedBtnDefaultRecord();
     void OnBnClickedBtnRecordDetail();
 
@@ -54,6 +54,24 @@ public:
     void AddDeviceToDefaultStrategy(const DeviceInfo& device) override;
     bool DefaultSchemeCreated() override;
     void UpdateMaintDeviceName(const DeviceInfo& device) override;
+
+    // What the main window routes here (cfg_manager_routes.cpp).
+    void DisplayDevInfo(DeviceInfo* device) override;
+    void DisplayGroupInfo(DevGroupInfo* group) override;
+    void ClearDevInfo() override;
+    void ShowRecScheme(RecScheme* plan) override;
+    void ShowRecordStrategyTree() override;
+    bool IsRecordPageVisible() override;
+    void PostRecPageRefresh() override;
+    void SetRecordButtonCaption(unsigned stringId) override;
+    void RefreshUserTree() override;
+    void RefreshRoleTree() override;
+    void ShowUser(const User* user) override;
+    void ShowGroup(const UserGroup* group) override;
+    void ShowRole(const Role* role) override;
+    void RefreshDevState() override;
+    void RefreshDevTree() override;
+    void ExpandDevChannels(DeviceInfo* device) override;
 
     CConfigToolDlg* ToolBar() const { return m_pToolDlg; }
     CDeviceListDlg* DevicePanel() const { return m_pDevListDlg; }

@@ -277,12 +277,12 @@ TEST_F(MainWindowTest, TheTabBarSwitchesPagesOnlyWithTheRight)
     g_UserRights[kRightRecord] = 0;
     auto* bar = dynamic_cast<CPageDlg*>(dlg->Page("CPageDlg"));
     ASSERT_NE(bar, nullptr);
-    bar->OnBnClickedRecord();
+    bar->OnBnClickedBtnRecord();
     EXPECT_EQ(g_nCurPage, 0);
-    bar->OnBnClickedAlarm();
+    bar->OnBnClickedBtnAlarm();
     EXPECT_EQ(g_nCurPage, 2);
     EXPECT_EQ(bar->CurrentTab(), 3);
-    bar->OnBnClickedLive();
+    bar->OnBnClickedBtnVideo();
     EXPECT_EQ(g_nCurPage, 0);
 }
 
