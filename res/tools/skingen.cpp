@@ -962,17 +962,18 @@ QImage MainBackground()
     head.setColorAt(1, kNavy);
     p.fillRect(QRect(0, 0, 1024, 52), head);
     p.fillRect(QRect(0, 52, 1024, 2), kAccent);
-    // emblem and name
+    // emblem and name, right of the tab strip (x 0 to 697 from y 17 down)
+    const qreal lx = 716;
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x0E, 0x15, 0x20));
-    p.drawEllipse(QPointF(26, 24), 13, 13);
+    p.drawEllipse(QPointF(lx + 26, 24), 13, 13);
     p.setBrush(kAccent);
-    p.drawEllipse(QPointF(26, 24), 7, 7);
+    p.drawEllipse(QPointF(lx + 26, 24), 7, 7);
     p.setBrush(QColor(255, 255, 255, 200));
-    p.drawEllipse(QPointF(24, 22), 2, 2);
+    p.drawEllipse(QPointF(lx + 24, 22), 2, 2);
     p.setPen(kHeaderGlyph);
     p.setFont(UiFont(17, true));
-    p.drawText(QRectF(46, 8, 200, 32), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Corvane"));
+    p.drawText(QRectF(lx + 46, 8, 150, 32), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Corvane"));
     // the left column
     p.fillRect(QRect(0, 54, 235, 714), QColor(0xE6, 0xEA, 0xF0));
     p.fillRect(QRect(235, 54, 1, 714), kLine);

@@ -69,6 +69,16 @@ def read_png(path):
     return width, height, rows
 
 
+def string(sid):
+    """A text of the string table the program shows (the Chinese one by default)."""
+    with open(os.path.join(HERE, "..", "..", "res", "strings_zh.txt"), encoding="utf-8") as f:
+        for line in f:
+            number, _, text = line.rstrip("\n").partition("\t")
+            if number == str(sid):
+                return text
+    raise KeyError(sid)
+
+
 def colours(rows):
     seen = set()
     for y in range(4, len(rows) - 4, 3):
@@ -402,6 +412,149 @@ class MainWindowE2E(unittest.TestCase):
                          what="the device after a restart")
             self.exit(app)
 
+    def tab_menu(self, app):
+        """The tab bar's move menu when it shows."""
+        return next((w for w in app.windows() if w["class"] == "QMenu" and w["visible"]), None)
+
+    def pick_menu_item(self, app, index):
+        menu = app.wait_for(lambda: self.tab_menu(app), what="the move menu")
+        # Three items of equal height between small margins.
+        app.do("click", window="QMenu", x=menu["w"] // 2, y=menu["h"] * (2 * index + 1) // 6)
+        app.wait_for(lambda: self.tab_menu(app) is None, what="the menu to close")
+
+    def top_level(self, app, cls):
+        return next((w for w in app.windows() if w["class"] == cls), None)
+
+    def test_three_screens_move_the_record_search_page_and_back(self):
+        env = self.screens((1920, 1080), (1280, 720), (1024, 768))
+        with self.start(env=env) as app:
+            main = self.login(app)
+            grids = sorted((w for w in app.windows() if w["class"] == "CVideoManagerDlg"), key=lambda w: w["x"])
+            self.assertEqual([(g["x"], g["visible"]) for g in grids], [(1920, True), (3200, True)])
+            # No menu on the live tab, which is the current page's and cannot move anyway.
+            app.do("rclick", window=MAIN, id=1012)
+            time.sleep(0.5)
+            self.assertIsNone(self.tab_menu(app))
+            # Record search to monitor 1: a window of its own there, monitor 1's grid hidden.
+            app.do("rclick", window=MAIN, id=1013)
+            self.pick_menu_item(app, 0)
+            page = app.wait_for(lambda: (lambda w: w if w and w["visible"] and w["x"] == 1920 else None)(
+                self.top_level(app, "CSearchRecDlg")), what="the record search page on monitor 1")
+            self.assertEqual((page["w"], page["h"]), (1280, 720))
+            self.assertTrue(self.control(page, 1031, "CDeviceListDlg"), "its own device list")
+            grid1 = next(w for w in app.windows() if w["class"] == "CVideoManagerDlg" and w["x"] == 1920)
+            self.assertFalse(grid1["visible"])
+            self.assertIn("CPageDlg: init record button menu, nMonitor=0", self.copy.log_lines())
+            app.do("save", window="CSearchRecDlg", path=os.path.join(self.pictures, "record-search-monitor1.png"))
+
+            # Maximise is ignored meanwhile.
+            before = app.window(MAIN)
+            app.do("click", window=MAIN, id=MAXIMIZE)
+            time.sleep(0.5)
+            after = app.window(MAIN)
+            self.assertEqual((after["w"], after["h"]), (before["w"], before["h"]))
+
+            # A click on the camera in the main window's device panel reaches the page on monitor 1.
+            tree, rows = app.wait_for(lambda: (lambda t: t if any("Gate" in r for r in t[1]) else None)(
+                self.tree_rows(app)), timeout=20, what="the camera in the device tree")
+            row = next(i for i, r in enumerate(rows) if "Gate" in r)
+            for height in (20, 18, 22, 24, 16, 26):
+                app.do("click", window=MAIN, id=TREE, x=40, y=row * height + height // 2)
+                target = self.control(self.top_level(app, "CSearchRecDlg"), 1233)
+                if target and target["text"] == "Gate":
+                    break
+            self.assertEqual(target["text"], "Gate")
+
+            # 1 to 2: monitor 1's grid comes back, monitor 2's goes.
+            app.do("rclick", window=MAIN, id=1013)
+            self.pick_menu_item(app, 1)
+            app.wait_for(lambda: (lambda w: w and w["x"] == 3200)(self.top_level(app, "CSearchRecDlg")),
+                         what="the record search page on monitor 2")
+            shown = {w["x"]: w["visible"] for w in app.windows() if w["class"] == "CVideoManagerDlg"}
+            self.assertEqual(shown, {1920: True, 3200: False})
+
+            # The same command again brings it home, hidden until its tab is clicked.
+            app.do("rclick", window=MAIN, id=1013)
+            self.pick_menu_item(app, 1)
+            self.assertIn("CPageDlg: init record button menu, nMonitor=2", self.copy.log_lines())
+            app.wait_for(lambda: self.top_level(app, "CSearchRecDlg") is None, what="the page back home")
+            shown = {w["x"]: w["visible"] for w in app.windows() if w["class"] == "CVideoManagerDlg"}
+            self.assertEqual(shown, {1920: True, 3200: True})
+            app.do("click", window=MAIN, id=1013)
+            app.wait_for(lambda: self.inside(app, "CSearchRecDlg", 1218), what="the page in the main window")
+            # Maximise works again.
+            app.do("click", window=MAIN, id=MAXIMIZE)
+            app.wait_for(lambda: app.window(MAIN)["w"] == 1024, what="the restored window")
+            self.exit(app)
+
+    def test_the_tab_bar_at_both_window_sizes(self):
+        with self.start() as app:
+            self.login(app)
+            for size, maximise in (("1920x1080", False), ("1024x768", True)):
+                if maximise:
+                    app.do("click", window=MAIN, id=MAXIMIZE)
+                    app.wait_for(lambda: app.window(MAIN)["w"] == 1024, what="the restored window")
+                main = app.window(MAIN)
+                H = main["h"]
+                bar = next(c for c in main["controls"] if c["class"] == "CPageDlg")
+                self.assertEqual((bar["x"], bar["y"], bar["w"], bar["h"]), (0, H * 52 // 768 - 35, 1030, 34))
+                tabs = {c["id"]: c for c in main["controls"] if c.get("owner") == "CPageDlg"}
+                self.assertEqual((tabs[1012]["x"], tabs[1286]["x"]), (36, 667))
+                self.assertEqual([tabs[i]["text"] for i in (1012, 1013, 1014, 1015)],
+                                 [string(i) for i in (280, 281, 282, 283)])
+                self.assertFalse(tabs[1016]["visible"] or tabs[1017]["visible"])
+                app.do("save", window=MAIN, path=os.path.join(self.pictures, f"main-window-{size}.png"))
+                app.do("save", window=MAIN, id=1012, path=os.path.join(self.pictures, f"tab-live-{size}.png"))
+            self.exit(app)
+
+    def test_record_and_alarm_operator_starts_on_record_search_and_is_refused_elsewhere(self):
+        digest = hashlib.md5(b"pw-1").hexdigest().upper()
+        with open(self.copy.path("Config", "UserInfo.xml"), "w") as f:
+            f.write('<?xml version="1.0" encoding="gb2312" ?>\n<UserInfo>'
+                    "<DispInfoSetting><Title>Corvane</Title><ExitConfirm>0</ExitConfirm>"
+                    "<MonitorMode>1</MonitorMode></DispInfoSetting>"
+                    "<LoginSetting><AutoLogin>0</AutoLogin></LoginSetting><LoginList></LoginList><UserList>"
+                    f"<User><UserName>op1</UserName><Password>{digest}</Password><GroupName>night</GroupName>"
+                    "<RoleName>ops</RoleName><Desc></Desc></User></UserList>"
+                    "<GroupList><Group><GroupName>night</GroupName><RoleName>ops</RoleName><Desc></Desc></Group>"
+                    "</GroupList><RoleList>"
+                    "<Role><RoleName>ops</RoleName><SurPTZ>0</SurPTZ><Alarm>1</Alarm><Record>1</Record><PTZ>0</PTZ>"
+                    "<UserManager>0</UserManager><HighLeve>0</HighLeve><Desc></Desc></Role></RoleList></UserInfo>")
+        with self.start() as app:
+            self.login(app, "op1", "pw-1")
+            app.wait_for(lambda: self.inside(app, "CSearchRecDlg", 1218), what="the record search page first")
+            for tab, denial in ((1012, 284), (1015, 287)):
+                app.do("click", window=MAIN, id=tab)
+                self.assertEqual(self.message(app), string(denial))
+                # The page stays.
+                self.assertTrue(self.inside(app, "CSearchRecDlg", 1218))
+            # The alarm search tab is his.
+            app.do("click", window=MAIN, id=1014)
+            app.wait_for(lambda: any(c["class"] == "CSearchAlarmDlg" and c["visible"]
+                                     for c in app.window(MAIN)["controls"]), what="the alarm search page")
+            self.exit(app)
+
+    def test_a_click_in_the_user_list_shows_the_user_on_the_users_page(self):
+        with self.start() as app:
+            self.login(app)
+            app.do("click", window=MAIN, id=1015)
+            app.wait_for(lambda: self.control(app.window(MAIN), 1068, "CConfigToolDlg"), what="the configuration page")
+            app.do("click", window="CConfigToolDlg", id=1068)
+            tree = app.wait_for(lambda: self.control(app.window(MAIN), 1074, "CUserListDlg"), what="the user list")
+            rows = tree["items"]
+            self.assertTrue(any(r.strip() == "admin" for r in rows), rows)
+            roles = self.control(app.window(MAIN), 1075, "CUserListDlg")
+            self.assertGreaterEqual(roles["y"], tree["y"] + tree["h"])
+            row = next(i for i, r in enumerate(rows) if r.strip() == "admin")
+            edit = None
+            for height in (20, 18, 22, 24, 16, 26):
+                app.do("click", window="CUserListDlg", id=1074, x=60, y=row * height + height // 2)
+                edit = self.control(app.window(MAIN), 1083, "CSettingUserInfoDlg")
+                if edit and edit["text"] == "admin":
+                    break
+            self.assertEqual(edit["text"], "admin")
+            app.do("save", window="CUserListDlg", path=os.path.join(self.pictures, "user-list.png"))
+            self.exit(app)
 
 if __name__ == "__main__":
     unittest.main()
