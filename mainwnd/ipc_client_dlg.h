@@ -324,6 +324,7 @@ public:
 
 private:
     void SetPageOnExtScreen(int kind, int on);
+    void SetPageMonitorNumber(int kind, int n);
     void MakePageChild(CDialog* page);
     void MakePageTopLevel(CDialog* page);
     int m_nPageMonitor[6] = {};

@@ -66,6 +66,15 @@ void CIPCClientDlg::SetPageOnExtScreen(int kind, int on)
     }
 }
 
+// The configuration page keeps itself at its place in the main window
+// unless it knows it sits on a monitor.
+void CIPCClientDlg::SetPageMonitorNumber(int kind, int n)
+{
+    m_nPageMonitor[kind] = n;
+    if (auto* cfg = dynamic_cast<ICfgManagerForwards*>(MovablePage(kind)))
+        cfg->SetMonitorNumber(n);
+}
+
 void CIPCClientDlg::MakePageChild(CDialog* page)
 {
     if (!page || page->parentWidget() == this)
@@ -106,7 +115,7 @@ void CIPCClientDlg::RestorePageFromMonitor(int kind)
         return;
     page->ShowWindow(SW_HIDE);
     SetPageOnExtScreen(kind, 0);
-    m_nPageMonitor[kind] = 0;
+    SetPageMonitorNumber(kind, 0);
     // Whoever calls (the move command or the display settings), the page is
     // the main window's child again and no monitor claims it any more.
     MakePageChild(page);
@@ -172,7 +181,7 @@ void CIPCClientDlg::MovePageToMonitor(int n)
 
     MakePageTopLevel(page);
     SetPageOnExtScreen(k, 1);
-    m_nPageMonitor[k] = n;
+    SetPageMonitorNumber(k, n);
     page->MoveWindow(e->rcMonitor, TRUE);
     switch (k) {
     case kKindRecSearch:

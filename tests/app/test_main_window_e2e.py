@@ -482,6 +482,19 @@ class MainWindowE2E(unittest.TestCase):
             self.assertEqual(shown, {1920: True, 3200: True})
             app.do("click", window=MAIN, id=1013)
             app.wait_for(lambda: self.inside(app, "CSearchRecDlg", 1218), what="the page in the main window")
+            # The configuration page fills monitor 2 and keeps its own device list there.
+            app.do("rclick", window=MAIN, id=1015)
+            self.pick_menu_item(app, 1)
+            cfg = app.wait_for(lambda: (lambda w: w if w and w["visible"] else None)(
+                self.top_level(app, "CCfgManagerDlg")), what="the configuration page on monitor 2")
+            time.sleep(0.5)
+            cfg = self.top_level(app, "CCfgManagerDlg")
+            self.assertEqual((cfg["x"], cfg["y"], cfg["w"], cfg["h"]), (3200, 0, 1024, 768))
+            self.assertTrue(self.control(cfg, 1031, "CDeviceListDlg"), "its device list")
+            app.do("save", window="CCfgManagerDlg", path=os.path.join(self.pictures, "config-monitor2.png"))
+            app.do("rclick", window=MAIN, id=1015)
+            self.pick_menu_item(app, 1)
+            app.wait_for(lambda: self.top_level(app, "CCfgManagerDlg") is None, what="the configuration page home")
             # Maximise works again.
             app.do("click", window=MAIN, id=MAXIMIZE)
             app.wait_for(lambda: app.window(MAIN)["w"] == 1024, what="the restored window")

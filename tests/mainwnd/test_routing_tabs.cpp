@@ -3,6 +3,7 @@
 // reaches them; two further screens are given through the screens hook.
 #include "core/app_init.h"
 #include "core/log.h"
+#include "core/recinfo.h"
 #include "core/userinfo.h"
 #include "devices/dev_tree.h"
 #include "devices/device_list_dlg.h"
@@ -506,6 +507,32 @@ TEST_F(RoutingTest, ATreeClickGoesToTheCurrentPageAndToPagesOnMonitors)
     g_calls.clear();
     DeviceServices()->OnDevTreeSelDevice(&dev);
     EXPECT_EQ(g_calls, (std::vector<std::string>{"cfg.DisplayDevInfo Gate"}));
+}
+
+TEST_F(RoutingTest, RecordAllTogglesEveryPlanFromItsOwnFlag)
+{
+    Open(0);
+    m_dlg->OnDefaultRec(); // no plan: nothing
+    EXPECT_EQ(m_dlg->m_bRecordAll, 0);
+    EXPECT_TRUE(LogHas("CIPCClientDlg::OnDefaultRec():g_lstRecSchemeInfo.size()==0"));
+    RecScheme on, off;
+    on.OnOff = 1;
+    off.OnOff = 0;
+    {
+        qelm::CsLock lock(g_csDevList);
+        g_lstRecSchemeInfo = {&on, &off};
+    }
+    // The first toggle enables every plan, also one that was on already; the second disables every plan.
+    m_dlg->OnDefaultRec();
+    EXPECT_EQ(m_dlg->m_bRecordAll, 1);
+    EXPECT_EQ(on.OnOff + off.OnOff, 2);
+    m_dlg->OnDefaultRec();
+    EXPECT_EQ(m_dlg->m_bRecordAll, 0);
+    EXPECT_EQ(on.OnOff + off.OnOff, 0);
+    EXPECT_TRUE(LogHas("CIPCClientDlg::OnDefaultRec(): Begin..."));
+    EXPECT_TRUE(LogHas("CIPCClientDlg::OnDefaultRec(): End."));
+    qelm::CsLock lock(g_csDevList);
+    g_lstRecSchemeInfo.clear();
 }
 
 // --- user list ----------------------------------------------------------------------------
