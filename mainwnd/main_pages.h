@@ -43,4 +43,10 @@ class ISearchRecForwards {
 public:
     virtual ~ISearchRecForwards() = default;
     virtual void SetSearchDevInfo(DeviceInfo* device) = 0;
+    // At close: the relay replays end, then the players go before the page.
+    virtual void StopAllRelayReplay() {}
+    virtual void DestroyPlayers() {}
+    // Escape in the main window leaves the page's full screen.
+    virtual int IsFullScreen() { return 0; }
+    virtual void SwitchFullScreen() {}
 };

@@ -128,6 +128,7 @@ class MainWindowE2E(unittest.TestCase):
         return Program(self.copy.exe, data_dir=self.copy.dir, env=env or self.screens((1920, 1080)))
 
     def login(self, app, user="admin", password="admin"):
+        self.password = password  # what the exit confirmation asks for again
         app.wait_for(lambda: (lambda w: w and w["visible"])(app.window(LOGIN)), what="the login window")
         for cid, text in ((1002, user), (1003, password)):  # a second start finds the last user filled in
             app.do("key", window=LOGIN, id=cid, key="ctrl+a")
@@ -158,8 +159,7 @@ class MainWindowE2E(unittest.TestCase):
         return None
 
     def exit(self, app):
-        app.do("click", window=MAIN, id=CLOSE)
-        self.assertEqual(app.wait_exit(30), 0, app.output())
+        self.assertEqual(app.close_main(self.password, 30), 0, app.output())
 
     def pane_picture(self, app, name):
         path = os.path.join(self.pictures, name)
