@@ -28,6 +28,19 @@
 namespace qelm {
 
 namespace {
+// A window that only has a caption; closing it (WM_CLOSE, Cancel) ends it.
+class CaptionedBox : public CDialog {
+public:
+    CaptionedBox() : CDialog(0, nullptr) {}
+    void OnCancel() override
+    {
+        DestroyWindow();
+        deleteLater();
+    }
+};
+} // namespace
+
+namespace {
 
 QString Utf8(const std::string& s)
 {
@@ -341,7 +354,7 @@ private:
             // component's box (a web page's message) that the program must find.
             const QString title = req.value("title").toString();
             Later([title] {
-                auto* w = new CDialog(0, nullptr);
+                auto* w = new CaptionedBox;
                 w->Create(0, nullptr);
                 w->setWindowTitle(title);
                 w->resize(240, 120);
