@@ -4,6 +4,7 @@
 // PTZ button's refusals, maximise while a page sits on a monitor, minimise
 // and dragging the restored window.
 #include "controls/journal.h"
+#include "controls/onvif.h"
 #include "controls/shell_execute.h"
 #include "core/app_init.h"
 #include "core/config_store.h"
@@ -19,6 +20,7 @@
 #include "platform/wnd.h"
 #include "res/strings.h"
 #include "tests/core/config_globals.h"
+#include "tests/support/fake_onvif_camera.h"
 #include "tests/support/watch_lock.h"
 #include "ui/res_msg_dlg.h"
 
@@ -383,6 +385,26 @@ TEST_F(MainCommandsTest, PtzButtonRefusals)
         EXPECT_FALSE(ptz->isVisible()) << c.message;
     }
     EXPECT_TRUE(m_dlg->PtzPresets().empty());
+}
+
+TEST_F(MainCommandsTest, OnvifPresetsFillTheListInOrder)
+{
+    fakeonvif::Camera cam;
+    cam.Start();
+    ASSERT_GT(cam.Port(), 0);
+    DeviceInfo dev{};
+    dev.OnvifDev = 1;
+    std::snprintf(dev.LoginName, sizeof dev.LoginName, "%s", "admin");
+    std::snprintf(dev.LoginPsw, sizeof dev.LoginPsw, "%s", "secret");
+    ASSERT_EQ(OVF_GetDevInfo(cam.DeviceUrl().c_str(), "admin", "secret", &dev.OnvifInfo), 0);
+    Open();
+    std::list<std::string> presets = {"stale"};
+    EXPECT_EQ(m_dlg->GetOnvifPresets(nullptr, presets), -1);
+    EXPECT_EQ(presets, std::list<std::string>{"stale"});
+    EXPECT_EQ(m_dlg->GetOnvifPresets(&dev, presets), 0);
+    // The camera's third token does not fit an entry and is left out.
+    EXPECT_EQ(presets, (std::list<std::string>{"1", "2"}));
+    EXPECT_EQ(cam.Requests("GetPresets").size(), 1u);
 }
 
 TEST_F(MainCommandsTest, MaximiseIsIgnoredWhileAPageIsOnAMonitor)
