@@ -34,6 +34,8 @@ public:
     void OnEscKey(MSG* pMsg);
     void ResizeForMainWindow(int maximised);
     int LockScreen();
+    // The unlock password was given (Escape in the main window).
+    void UnlockScreen() { m_bScreenLocked = 0; }
 
     // --- placement, recovery, swapping ---
     int AddWatch(int index, DeviceInfo* r, int saveRecover, int moveToFreePane, int keepOld, int unused,

@@ -150,11 +150,11 @@ void CIPCClientDlg::CreateControls()
     make(m_btnPtz, IDC_BTN_PTZ);
     make(m_btnAlarm, IDC_BTN_ALARM);
     QObject::connect(m_btnClose, &QPushButton::clicked, this, [this] { OnBnClickedClose(); });
-    QObject::connect(m_btnMaximize, &QPushButton::clicked, this, [this] {
-        if (!m_bPageOnMonitor)
-            LayoutForWindowState(m_bMaximized ? 0 : 1);
-    });
-    QObject::connect(m_btnAlarm, &QPushButton::clicked, this, [this] { ShowAlarmList(m_bAlarmListShown ? 0 : 1); });
+    QObject::connect(m_btnMaximize, &QPushButton::clicked, this, [this] { OnBnClickedMaximize(); });
+    QObject::connect(m_btnMinimize, &QPushButton::clicked, this, [this] { OnBnClickedMinimize(); });
+    QObject::connect(m_btnSetting, &QPushButton::clicked, this, [this] { OnBnClickedSetting(); });
+    QObject::connect(m_btnPtz, &QPushButton::clicked, this, [this] { OnBnClickedPtz(); });
+    QObject::connect(m_btnAlarm, &QPushButton::clicked, this, [this] { OnBnClickedAlarm(); });
 }
 
 int CIPCClientDlg::GetLocalMac(char* out, size_t size)

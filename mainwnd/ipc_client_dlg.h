@@ -9,12 +9,18 @@
 #include "platform/dialog.h"
 #include "platform/geometry.h"
 
+#include <QPoint>
+#include <QPointer>
+
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CGdipButton;
+class QMenu;
 class CResMsgDlg;
 class CDeviceListDlg;
 class CVideoManagerDlg;
@@ -309,8 +315,6 @@ public:
     void ApplyFullDisplay();
     void OnDefaultRec();
     void ShowTVWallLayoutDlg();
-    void StartRecordThreads();
-    void StopRecordThreads();
     // Further monitors.
     void OnMoveToMonitorCommand(UINT id);
     void MovePageToMonitor(int n);
@@ -328,5 +332,67 @@ private:
     void MakePageChild(CDialog* page);
     void MakePageTopLevel(CDialog* page);
     int m_nPageMonitor[6] = {};
+
+    // --- close and commands ---
+public:
+    // The settings menu's commands (menu 210, popup 0).
+    enum : UINT {
+        ID_AUTO_LOGIN = 32776,
+        ID_AUTO_START = 32774,
+        ID_SYS_CONFIG = 32882,
+        ID_HELP = 32778,
+        ID_ABOUT = 32772,
+    };
+    // The PTZ button's preset request to a device.
+    static constexpr const char* kPresetListCmd = "<xml>\n<cmd>GetPresetList</cmd>\n</xml>";
+
+    void OnBnClickedMinimize();
+    void OnBnClickedMaximize();
+    void OnBnClickedSetting();
+    void OnBnClickedPtz();
+    void OnBnClickedAlarm();
+    void OnAutoLogin();
+    void OnAutoStart();
+    void OnSysConfig();
+    void OnHelp();
+    void WinHelp();
+    void OnAbout();
+    // A command of the settings menu by id.
+    void OnMenuCommand(UINT id);
+    // Menu 210's popup 0 with its resource texts; OnInitMenuPopup fills it in.
+    QMenu* BuildSettingsMenu(QWidget* parent);
+    void OnInitMenuPopup(QMenu* menu);
+    void OnSysCommand(UINT nID);
+    // The version text of the About message ("%s:%s").
+    // null fileVersion: the program file has no version information.
+    static std::string AboutText(const char* fileVersion);
+    // The three help files in the order they are tried.
+    static std::vector<std::string> HelpFiles(int language);
+    void SaveRemoteDevInfo();
+    // The presets the PTZ button read from an ONVIF camera (the PTZ panel's list).
+    const std::list<std::string>& PtzPresets() const { return m_lstPtzPresets; }
+    int IsMinimizedFlag() const { return m_bMinimized; }
+    // The password check of the close button (unlock 0) and of Escape on a
+    // locked screen (unlock 1): IDOK or IDCANCEL. Tests replace the dialog.
+    std::function<int(int unlock)> m_fnVerifyLogin;
+
+protected:
+    void OnLButtonDown(UINT nFlags, CPoint point) override;
+    void OnLButtonUp(UINT nFlags, CPoint point) override;
+    void OnMouseMove(UINT nFlags, CPoint point) override;
+    void changeEvent(QEvent* e) override;
+
+private:
+    // Steps 1 to 3 of the pre-translation: Enter, Space, Escape and Alt+F4.
+    bool PreTranslateKeys(MSG* pMsg);
+    int RunVerifyLogin(int unlock);
+    void CloseWebPageBoxes();
+    void StopRecordThreads(bool logged);
+    QPointer<QMenu> m_pSettingsMenu;
+    std::list<std::string> m_lstPtzPresets;
+    // Dragging the restored window by its background (screen points).
+    bool m_bDragging = false;
+    QPoint m_ptDragStart;
+    QPoint m_ptWindowStart;
 };
 

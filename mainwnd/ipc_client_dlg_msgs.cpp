@@ -172,6 +172,9 @@ bool CIPCClientDlg::PreTranslateDevAlarm(MSG* pMsg)
 
 BOOL CIPCClientDlg::PreTranslateMessage(MSG* pMsg)
 {
+    // Enter, Space, Escape and Alt+F4 first (ipc_client_dlg_commands.cpp).
+    if (PreTranslateKeys(pMsg))
+        return TRUE;
     if (pMsg->hwnd == m_hWnd) {
         if (pMsg->message == WM_STOP_TALK)
             PreTranslateStopTalk(pMsg);

@@ -375,7 +375,7 @@ int CIPCClientDlg::GetOnvifPresets(DeviceInfo* dev, std::list<std::string>& pres
 {
     if (!dev)
         return -1;
-    constexpr int kEntries = 256, kEntrySize = 64;
+    constexpr int kEntries = 256, kEntrySize = int(OVF_PRESET_SIZE);
     std::vector<char> buffer(size_t(kEntries) * kEntrySize, 0);
     int count = kEntries;
     OVF_PTZ_GetPresets(&dev->OnvifInfo, dev->LoginName, dev->LoginPsw, buffer.data(), &count);
@@ -476,9 +476,4 @@ void CIPCClientDlg::ShowTVWallLayoutDlg()
                          SWP_SHOWWINDOW);
 }
 
-void CIPCClientDlg::StartRecordThreads()
-{
-    // The scheduler and the cleaner start with the recovery timer and run until the close.
-}
 
-void CIPCClientDlg::StopRecordThreads() {}

@@ -85,4 +85,10 @@ public:
     // Its own device panel: the group view, and a device's channels.
     virtual void ShowDevListGrouped() {}
     virtual void ExpandDevChannels(DeviceInfo*) {}
+    // At close: the relay replays end, then the players go before the page.
+    virtual void StopAllRelayReplay() {}
+    virtual void DestroyPlayers() {}
+    // Escape in the main window leaves the page's full screen.
+    virtual int IsFullScreen() { return 0; }
+    virtual void SwitchFullScreen() {}
 };

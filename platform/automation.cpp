@@ -1,6 +1,7 @@
 // The automation endpoint (see automation.h).
 #include "platform/automation.h"
 
+#include "platform/dialog.h"
 #include "platform/logsink.h"
 #include "platform/msgbox.h"
 #include "platform/wnd.h"
@@ -25,6 +26,19 @@
 #include <functional>
 
 namespace qelm {
+
+namespace {
+// A window that only has a caption; closing it (WM_CLOSE, Cancel) ends it.
+class CaptionedBox : public CDialog {
+public:
+    CaptionedBox() : CDialog(0, nullptr) {}
+    void OnCancel() override
+    {
+        DestroyWindow();
+        deleteLater();
+    }
+};
+} // namespace
 
 namespace {
 
@@ -335,6 +349,19 @@ private:
             return Ok();
         }
 
+        if (cmd == "open-window") {
+            // A plain top-level window with a caption, standing for another
+            // component's box (a web page's message) that the program must find.
+            const QString title = req.value("title").toString();
+            Later([title] {
+                auto* w = new CaptionedBox;
+                w->Create(0, nullptr);
+                w->setWindowTitle(title);
+                w->resize(240, 120);
+                w->show();
+            });
+            return Ok();
+        }
         QWidget* window = FindWindow(req.value("window").toString());
         if (!window)
             return Fail("no such window");
@@ -343,6 +370,12 @@ private:
             target = FindControl(window, req.value("id").toInt());
             if (!target)
                 return Fail("no such control");
+        }
+        if (cmd == "wm-close") {
+            // The window system's close (title-bar button, Alt+F4 of the desktop).
+            QPointer<QWidget> w = window;
+            Later([w] { if (w) w->close(); });
+            return Ok();
         }
         if (cmd == "save") {
             const QString path = req.value("path").toString();

@@ -191,6 +191,9 @@ protected:
             auto* ke = static_cast<QKeyEvent*>(ev);
             msg.message = message;
             msg.wParam = QtKeyToVk(ke->key());
+            // The context bit: Alt was down with the key.
+            if (ke->modifiers() & Qt::AltModifier)
+                msg.lParam = LPARAM(1) << 29;
         } else {
             auto* me = static_cast<QMouseEvent*>(ev);
             const bool right = me->button() == Qt::RightButton;

@@ -129,7 +129,7 @@ public:
     int HasIdlePlayer() const;
     // A day cell or relay day slot names the player.
     bool IsPlayerReserved(int nPlayer) const;
-    void DestroyPlayers();
+    void DestroyPlayers() override;
     // Events of the players (control id first).
     void OnPlayBackMouse(int32_t ctrlId, int32_t message, int32_t wParam, int32_t lParam) override;
     void OnPlayBackMessage(int32_t ctrlId, int32_t type, const char* text) override;

@@ -48,8 +48,7 @@ class AutomationEndToEnd(unittest.TestCase):
             app.do("click", window="CLoginDlg", id=1000)  # Login
             main = app.wait_for(lambda: app.window("CIPCClientDlg"), what="the main window")
             self.assertTrue(main["visible"])
-            app.do("click", window="CIPCClientDlg", id=1064)  # close
-            self.assertEqual(app.wait_exit(), 0, app.output())
+            self.assertEqual(app.close_main("admin"), 0, app.output())  # close
 
 
 if __name__ == "__main__":

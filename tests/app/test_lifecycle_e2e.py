@@ -64,8 +64,7 @@ class Lifecycle(unittest.TestCase):
             app.do("click", window="CLoginDlg", id=1006)
             app.do("click", window="CLoginDlg", id=1000)
             app.wait_for(lambda: app.window("CIPCClientDlg"), what="the main window")
-            app.do("click", window="CIPCClientDlg", id=1064)
-            self.assertEqual(app.wait_exit(), 0, app.output())
+            self.assertEqual(app.close_main("admin"), 0, app.output())
 
     def assert_in_order(self, lines, expected):
         pos = 0
@@ -171,8 +170,7 @@ class Lifecycle(unittest.TestCase):
                     main = app.wait_for(lambda: app.window("CIPCClientDlg"), what="the main window")
                     self.assertTrue(main["visible"])
                     self.assertIsNone(app.window("CLoginDlg"))
-                    app.do("click", window="CIPCClientDlg", id=1064)
-                    self.assertEqual(app.wait_exit(), 0, app.output())
+                    self.assertEqual(app.close_main("admin"), 0, app.output())
                 else:
                     app.wait_for(lambda: app.window("CLoginDlg"), what="the login window")
                     time.sleep(0.5)

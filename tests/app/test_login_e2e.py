@@ -91,6 +91,7 @@ class LoginEndToEnd(unittest.TestCase):
         return next(c for c in window["controls"] if c["id"] == cid and c.get("owner", LOGIN) == LOGIN)
 
     def fill(self, app, name, password):
+        self.password = password  # what the exit confirmation asks for again
         for cid, text in ((1002, name), (1003, password)):
             app.do("key", window=LOGIN, id=cid, key="ctrl+a")
             app.do("key", window=LOGIN, id=cid, key="Delete")
@@ -112,8 +113,7 @@ class LoginEndToEnd(unittest.TestCase):
 
     def exit_main(self, app):
         app.wait_for(lambda: app.window(MAIN), what="the main window")
-        app.do("click", window=MAIN, id=1064)  # close
-        self.assertEqual(app.wait_exit(), 0, app.output())
+        self.assertEqual(app.close_main(getattr(self, "password", "admin")), 0, app.output())
 
     def log(self):
         return self.copy.log_lines()

@@ -138,6 +138,7 @@ class MainWindowE2E(unittest.TestCase):
         return Program(self.copy.exe, data_dir=self.copy.dir, env=env or self.screens((1920, 1080)))
 
     def login(self, app, user="admin", password="admin"):
+        self.password = password  # what the exit confirmation asks for again
         app.wait_for(lambda: (lambda w: w and w["visible"])(app.window(LOGIN)), what="the login window")
         for cid, text in ((1002, user), (1003, password)):  # a second start finds the last user filled in
             app.do("key", window=LOGIN, id=cid, key="ctrl+a")
@@ -168,8 +169,7 @@ class MainWindowE2E(unittest.TestCase):
         return None
 
     def exit(self, app):
-        app.do("click", window=MAIN, id=CLOSE)
-        self.assertEqual(app.wait_exit(30), 0, app.output())
+        self.assertEqual(app.close_main(self.password, 30), 0, app.output())
 
     def pane_picture(self, app, name):
         path = os.path.join(self.pictures, name)
@@ -188,6 +188,21 @@ class MainWindowE2E(unittest.TestCase):
     def tree_rows(self, app):
         tree = self.control(app.window(MAIN), TREE, "CDeviceListDlg")
         return tree, tree.get("items", []) if tree else []
+
+    def play_gate(self, app, tag):
+        """Double-clicks the camera in the device tree until its video shows."""
+        tree, rows = app.wait_for(lambda: (lambda t: t if any("Gate" in r for r in t[1]) else None)(
+            self.tree_rows(app)), timeout=20, what="the camera in the device tree")
+        row = next(i for i, r in enumerate(rows) if "Gate" in r)
+        for height in (20, 18, 22, 24, 16, 26):
+            app.do("dblclick", window=MAIN, id=TREE, x=40, y=row * height + height // 2)
+            try:
+                app.wait_for(lambda: colours(self.pane_picture(app, f"pane-{tag}-probe.png")) > 8, timeout=8,
+                             what="video")
+                break
+            except Exception:
+                continue
+        self.wait_video(app, tag)
 
     def test_double_click_plays_and_the_pane_comes_back_after_a_restart(self):
         with self.start() as app:
@@ -568,6 +583,96 @@ class MainWindowE2E(unittest.TestCase):
             self.assertEqual(edit["text"], "admin")
             app.do("save", window="CUserListDlg", path=os.path.join(self.pictures, "user-list.png"))
             self.exit(app)
+
+    def write_admin(self, exit_confirm):
+        digest = hashlib.md5(b"admin").hexdigest().upper()
+        with open(self.copy.path("Config", "UserInfo.xml"), "w") as f:
+            f.write('<?xml version="1.0" encoding="gb2312" ?>\n<UserInfo>'
+                    f"<DispInfoSetting><Title>Corvane</Title><ExitConfirm>{exit_confirm}</ExitConfirm>"
+                    "</DispInfoSetting><mlog>1</mlog><LoginSetting><AutoLogin>0</AutoLogin></LoginSetting>"
+                    f"<LoginList></LoginList><UserList><User><UserName>admin</UserName><Password>{digest}</Password>"
+                    "<GroupName>default</GroupName><RoleName>all</RoleName><Desc></Desc></User></UserList>"
+                    "<GroupList/><RoleList><Role><RoleName>all</RoleName><SurPTZ>1</SurPTZ><Alarm>1</Alarm>"
+                    "<Record>1</Record><PTZ>1</PTZ><UserManager>1</UserManager><HighLeve>1</HighLeve><Desc></Desc>"
+                    "</Role></RoleList></UserInfo>")
+
+    def test_close_without_confirmation_ends_in_order(self):
+        self.write_admin(0)
+        # A pane of a further monitor's grid, saved in an earlier run.
+        with open(self.copy.path("Config", "Recover.xml"), "w") as f:
+            f.write('<?xml version="1.0" encoding="gb2312" ?>\n<RecoverInfo>'
+                    '<DispStatus UserName="admin" DispMode="4" />'
+                    '<SurStauts UserName="admin" DevId="IPC-M1" DevName="Yard" WndNo="2" MonitorNum="1" '
+                    'DispMode="4" /></RecoverInfo>')
+        journal = self.copy.path("journal.txt")
+        env = self.screens((1920, 1080))
+        env["QELM2_JOURNAL"] = journal
+        with self.start(env=env) as app:
+            self.login(app)
+            self.play_gate(app, "close")
+            app.wait_for(lambda: self.copy.pids("Watch"), timeout=40, what="the watchdog")
+            started = time.monotonic()
+            app.do("click", window=MAIN, id=CLOSE)
+            self.assertEqual(app.wait_exit(60), 0, app.output())
+            took = time.monotonic() - started
+        # Half a second of timer and the close itself; a loaded machine stretches it.
+        sys.stderr.write(f"\nclose button to process end: {took:.2f} s\n")
+        self.assertEqual(self.copy.pids("Watch"), [], "the watchdog outlived the client")
+
+        lines = self.copy.log_lines()
+        expected = ["TerminProcessByName Watch.exe start...",
+                    "TerminProcessByName Watch.exe start...",
+                    "CIPCClientDlg::OnClose():save the surveillance status",
+                    "CIPCClientDlg::OnClose():Release all com control.",
+                    "CIPCClientDlg::OnClose(): RTSP pull control stop all.",
+                    "CIPCClientDlg::OnClose(): Delete pRtspEvent1 && pRtspEvent2",
+                    "CIPCClientDlg::DestroyActiveDlg(): Begin destroy active dialog.",
+                    "CIPCClientDlg::DestroyActiveDlg(): End destroy active dialog."]
+        pos = 0
+        for want in expected:
+            while pos < len(lines) and want not in lines[pos]:
+                pos += 1
+            self.assertLess(pos, len(lines), f"missing or out of order: {want!r}")
+            pos += 1
+
+        with open(journal, "rb") as f:
+            calls = [l.split(b"\t")[1].decode() for l in f.read().splitlines() if l.startswith(b"call\t")]
+        order = ["CAuxPtzCtrl::CloseAll", "StreamPullControl::StopAll", "TS_StopTS"]
+        at = [calls.index(c) if c in calls else -1 for c in order]
+        self.assertTrue(all(a >= 0 for a in at) and at == sorted(at), list(zip(order, at)))
+
+        with open(self.copy.path("Config", "Recover.xml"), "rb") as f:
+            recover = f.read().decode("gb18030", "replace")
+        self.assertIn('DevId="IPC100"', recover)
+        self.assertIn('DevId="IPC-M1"', recover, "the further monitor's pane was dropped")
+
+    def test_cancelled_confirmation_and_ignored_closes(self):
+        with self.start() as app:
+            self.login(app)
+            self.play_gate(app, "cancel")
+            # The window system's close is ignored.
+            app.do("wm-close", window=MAIN)
+            time.sleep(1)
+            self.assertTrue(app.window(MAIN)["visible"])
+
+            def web_box_shown():
+                return any(w.get("title") == "Message from webpage" and w["visible"] for w in app.windows())
+            app.do("open-window", title="Message from webpage")
+            app.wait_for(web_box_shown, what="the web page's box")
+            app.do("click", window=MAIN, id=CLOSE)
+            verify = app.wait_for(lambda: next((w for w in app.windows()
+                                                if w["class"] == LOGIN and w["visible"]), None),
+                                  what="the exit confirmation")
+            self.assertTrue(verify["visible"])
+            self.assertFalse(web_box_shown(), "the web page's box was still open at the confirmation")
+            app.do("click", window=LOGIN, id=1001)  # Cancel
+            app.wait_for(lambda: not any(w["class"] == LOGIN and w["visible"] for w in app.windows()),
+                         what="the confirmation to close")
+            self.assertTrue(app.window(MAIN)["visible"])
+            self.wait_video(app, "after-cancel")
+            self.assertFalse([l for l in self.copy.log_lines() if "Stop record thread." in l])
+            self.exit(app)
+
 
 if __name__ == "__main__":
     unittest.main()

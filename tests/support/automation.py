@@ -102,6 +102,23 @@ class Program:
             time.sleep(0.05)
         raise AutomationError(f"timed out waiting for {what}")
 
+    def close_main(self, password="admin", timeout=30.0):
+        """Clicks the main window's close button and, when the exit confirmation
+        asks, gives the password; returns the exit code."""
+        self.do("click", window="CIPCClientDlg", id=1064)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline and self.proc.poll() is None:
+            try:
+                verify = next((w for w in self.windows() if w["class"] == "CLoginDlg" and w["visible"]), None)
+            except (AutomationError, OSError):
+                break  # the program is going
+            if verify:
+                self.do("type", window="CLoginDlg", id=1003, text=password)
+                self.do("click", window="CLoginDlg", id=1000)
+                break
+            time.sleep(0.1)
+        return self.wait_exit(timeout)
+
     def wait_exit(self, timeout=20.0):
         try:
             return self.proc.wait(timeout)
