@@ -79,17 +79,17 @@ int FillImageRect(CxImage* image, int x1, int y1, int x2, int y2, BYTE index, bo
     // Wholly outside: nothing to clamp onto.
     if (x2 < 0 || y2 < 0 || x1 >= w || y1 >= h)
         return 0;
-    const int cx1 = std::max(x1, 0), cx2 = std::min(x2, w - 1);
-    const int cy1 = std::max(y1, 0), cy2 = std::min(y2, h - 1);
-    for (int y = cy1; y <= cy2; ++y) {
+    x1 = std::max(x1, 0);
+    x2 = std::min(x2, w - 1);
+    y1 = std::max(y1, 0);
+    y2 = std::min(y2, h - 1);
+    for (int y = y1; y <= y2; ++y) {
         BYTE* row = image->GetBits(DWORD(h - 1 - y)); // rows are stored bottom-up
         if (filled || y == y1 || y == y2) {
-            std::memset(row + cx1, index, size_t(cx2 - cx1 + 1));
+            std::memset(row + x1, index, size_t(x2 - x1 + 1));
         } else {
-            if (x1 == cx1)
-                row[cx1] = index;
-            if (x2 == cx2)
-                row[cx2] = index;
+            row[x1] = index;
+            row[x2] = index;
         }
     }
     return 0;
