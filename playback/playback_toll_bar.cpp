@@ -227,6 +227,8 @@ void CPlayBackTollBar::OnSize(UINT nType, int cx, int cy)
     CDialog::OnSize(nType, cx, cy);
     if (!m_pSlider)
         return;
+    m_nSizedW = cx;
+    m_nSizedH = cy;
     const int vw = cx - kNameWidth, rh = cy - (kScaleHeight + kBottom);
     BuildDayScale(vw);
     m_pSlider->setGeometry(kNameWidth, cy - 14, std::max(vw, 0), 14);
@@ -251,6 +253,7 @@ void CPlayBackTollBar::OnSize(UINT nType, int cx, int cy)
         if (m_pZoom[i])
             m_pZoom[i]->setGeometry(xs[i], 16, 12, 14);
     }
+    RebuildRowImages();
     WriteViewTime();
     update();
 }
@@ -319,8 +322,17 @@ const CTimeBarRow* CPlayBackTollBar::GetRow(int nRow) const
     return it == m_mapRows.end() ? nullptr : it->second;
 }
 
+// A hidden window hears of its new size only when shown; rows set meanwhile
+// must use the size it has.
+void CPlayBackTollBar::SyncSize()
+{
+    if (m_pSlider && (width() != m_nSizedW || height() != m_nSizedH))
+        OnSize(SIZE_RESTORED, width(), height());
+}
+
 int CPlayBackTollBar::SetRow(const char* pMinuteMap, const char* pName, int nRow)
 {
+    SyncSize();
     if (nRow < 0)
         return -1;
     if (!m_imgRows.IsValid() || kRowPitch * nRow + 2 + kRowBand > int(m_imgRows.GetHeight()))
@@ -376,6 +388,7 @@ void CPlayBackTollBar::SetRowDate(int nRow, int nYear, int nMonth, int nDay)
 
 int CPlayBackTollBar::RemoveRow(int nRow)
 {
+    SyncSize();
     auto it = m_mapRows.find(nRow);
     if (it == m_mapRows.end() || it->second->nRow != nRow)
         return 0;

@@ -139,6 +139,7 @@ private:
     bool HitRow(CPoint point, int* pRow, int* pX) const;
     void DrawRowAndName(CTimeBarRow* row);
     void RebuildRowImages();
+    void SyncSize();
     void BuildDayScale(int width);
     void EnsureMinuteScale();
     void EnsureSecondScales();
@@ -152,6 +153,7 @@ private:
     int32_t m_nClickSec = 0;
     int32_t m_nViewWidth = 0;
     int32_t m_nRowCount = 0;
+    int m_nSizedW = -1, m_nSizedH = -1; // the size the images were made for
 
     CxImage m_imgDayScale;
     CxImage m_imgMinuteScale;

@@ -63,7 +63,8 @@ void DropKeyboardHook()
         return;
     if (qApp)
         qApp->removeEventFilter(g_hKeyboardHook);
-    delete g_hKeyboardHook;
+    // It may be the filter that is running now.
+    g_hKeyboardHook->deleteLater();
     g_hKeyboardHook = nullptr;
 }
 
