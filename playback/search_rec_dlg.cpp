@@ -295,7 +295,6 @@ BOOL CSearchRecDlg::OnInitDialog()
 
     // 11. The time line.
     CreateTimeBar();
-    ApplyControlColours();
 
     // 13. Laid out, by-file mode.
     m_bInitDone = 1;
@@ -397,6 +396,7 @@ void CSearchRecDlg::OnPaint()
     QPainter painter(this);
     CGdiManger gdi;
     gdi.DrawImageFile((GetAppDir() + "Images/Pagebk.jpg").c_str(), CRect(0, 0, width(), height()), &painter);
+    PaintControlColours(painter);
     PaintPlayerFrame(painter);
 }
 

@@ -232,9 +232,9 @@ private:
     void DeleteAllRows();
     void ResetPlayRows();
     void LayoutPage() { LayoutControls(); }
-    void ApplyControlColours();
     void CreateTimeBar();
     void PaintPlayerFrame(QPainter& dc);
+    void PaintControlColours(QPainter& dc);
     int m_nFramePlayer = -1; // the player whose frame is on show
     void ApplyPanelState();
     void ShowByFileControls(bool show);

@@ -11,6 +11,7 @@
 #include "playback/playback_toll_bar.h"
 
 #include <QComboBox>
+#include <QPainter>
 
 #include <algorithm>
 
@@ -34,8 +35,9 @@ void CSearchRecDlg::RefreshTimeBar()
         m_pTimeBar->RebuildRows();
 }
 
-// Labels on the page's grey, the legend on the colours it names.
-void CSearchRecDlg::ApplyControlColours()
+// Labels on the page's grey, the legend on the colours it names. The labels
+// draw no background of their own: the page paints it under them.
+void CSearchRecDlg::PaintControlColours(QPainter& dc)
 {
     struct Colour {
         UINT id;
@@ -51,12 +53,8 @@ void CSearchRecDlg::ApplyControlColours()
     };
     for (const Colour& c : colours) {
         QWidget* w = GetDlgItem(c.id);
-        if (!w)
-            continue;
-        QPalette pal = w->palette();
-        pal.setColor(QPalette::Window, QColor(GetRValue(c.colour), GetGValue(c.colour), GetBValue(c.colour)));
-        w->setPalette(pal);
-        w->setAutoFillBackground(true);
+        if (w && !w->isHidden())
+            dc.fillRect(w->geometry(), QColor(GetRValue(c.colour), GetGValue(c.colour), GetBValue(c.colour)));
     }
 }
 
