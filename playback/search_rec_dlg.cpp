@@ -12,6 +12,7 @@
 #include "platform/sync.h"
 #include "playback/dev_rec_request.h"
 #include "playback/local_rec_search.h"
+#include "playback/playback_toll_bar.h"
 #include "res/strings.h"
 #include "ui/gdip_button.h"
 #include "ui/report_ctrl.h"
@@ -49,7 +50,7 @@ constexpr UINT kByFileIds[] = {
 };
 
 // By-date controls: the legend, the synchronous start, the download by time
-// and the query date (the time line comes with the players).
+// the query date and the time line.
 constexpr UINT kByDateIds[] = {
     CSearchRecDlg::IDC_STATIC_LEGEND_ALARM, CSearchRecDlg::IDC_STATIC_LEGEND_PLAN,
     CSearchRecDlg::IDC_STATIC_LEGEND_NONE,  CSearchRecDlg::IDC_STATIC_DBLCLK,
@@ -129,11 +130,15 @@ CSearchRecDlg::CSearchRecDlg(CWnd* pParent) : CDialog(IDD, pParent)
 
 CSearchRecDlg::~CSearchRecDlg()
 {
+    if (m_bFullScreen)
+        RemoveKeyboardHook();
     DestroyPlayers();
     delete m_pMsgDlg;
     m_pMsgDlg = nullptr;
     delete m_pDevListDlg;
     m_pDevListDlg = nullptr;
+    delete m_pTimeBar;
+    m_pTimeBar = nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -288,6 +293,9 @@ BOOL CSearchRecDlg::OnInitDialog()
     m_pMsgDlg = new CResMsgDlg(this);
     m_pMsgDlg->Create(CResMsgDlg::IDD, this);
 
+    // 11. The time line.
+    CreateTimeBar();
+
     // 13. Laid out, by-file mode.
     m_bInitDone = 1;
     LayoutPage();
@@ -305,14 +313,6 @@ BOOL CSearchRecDlg::OnInitDialog()
     for (UINT id : kDownloadByTimeIds)
         GetDlgItem(id)->hide();
     return TRUE;
-}
-
-BOOL CSearchRecDlg::PreTranslateMessage(MSG* pMsg)
-{
-    // A child page never closes itself on Enter or Esc.
-    if (pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_RETURN || pMsg->wParam == VK_ESCAPE))
-        return TRUE;
-    return CDialog::PreTranslateMessage(pMsg);
 }
 
 std::string CSearchRecDlg::LastMessage() const
@@ -336,120 +336,7 @@ void CSearchRecDlg::SetStatus(const std::string& text)
 }
 
 // ---------------------------------------------------------------------------
-// Layout: the device panel at the left, the search panel at the right, the
-// players' area between them.
-
-void CSearchRecDlg::OnSize(UINT nType, int cx, int cy)
-{
-    CDialog::OnSize(nType, cx, cy);
-    if (m_bInitDone)
-        LayoutPage();
-}
-
-void CSearchRecDlg::LayoutPage()
-{
-    if (!m_bInitDone)
-        return;
-    const int W = width(), H = height();
-    if (m_pDevListDlg)
-        m_pDevListDlg->MoveWindow(0, 0, 220, H);
-
-    const int pw = W >= 1280 ? 520 : 360, px = W - pw - 8;
-    int y = 8;
-    auto place = [this](UINT id, int x, int top, int w, int h) {
-        if (QWidget* c = GetDlgItem(id))
-            c->setGeometry(x, top, w, h);
-    };
-    place(IDC_BTN_BYFILE, px, y, 110, 28);
-    place(IDC_BTN_BYDATE, px + 118, y, 110, 28);
-    place(IDC_BTN_CUT, px + 236, y, 110, 28);
-    y += 38;
-
-    // By-file form.
-    const int lx = px + 10, lw = 96, cx = px + 110, cw = pw - 120, row = 30;
-    int fy = y + 22;
-    place(IDC_STATIC_DEVNAME, lx, fy, lw, 22);
-    place(IDC_STATIC_TARGET, cx, fy, cw, 22);
-    fy += row;
-    place(IDC_STATIC_SOURCE, lx, fy, lw, 22);
-    place(IDC_COMBO_SOURCE, cx, fy, cw, 24);
-    fy += row;
-    place(IDC_STATIC_RECTYPE, lx, fy, lw, 22);
-    place(IDC_COMBO_RECTYPE, cx, fy, cw, 24);
-    fy += row;
-    place(IDC_STATIC_TIMERANGE, lx, fy, lw, 22);
-    place(IDC_DATE_START, cx, fy, cw, 24);
-    fy += row;
-    place(IDC_STATIC_TO, lx, fy, lw, 22);
-    place(IDC_DATE_END, cx, fy, cw, 24);
-    fy += row;
-    place(IDC_STATIC_MEDIA, lx, fy, lw, 22);
-    place(IDC_COMBO_MEDIA, cx, fy, cw, 24);
-    fy += row;
-    place(IDC_STATIC_STREAM, lx, fy, lw, 22);
-    place(IDC_COMBO_STREAM, cx, fy, cw, 24);
-    fy += row;
-    place(IDC_STATIC_SIZE, lx, fy, lw, 22);
-    place(IDC_EDIT_MINSIZE, cx, fy, (cw - 40) / 2, 24);
-    place(IDC_STATIC_TO2, cx + (cw - 40) / 2 + 6, fy, 28, 22);
-    place(IDC_EDIT_MAXSIZE, cx + (cw - 40) / 2 + 40, fy, (cw - 40) / 2, 24);
-    fy += row;
-    place(IDC_STATIC_SIZEHINT, cx, fy, cw, 22);
-    fy += row;
-    place(IDC_BTN_SEARCH, px + pw - 120, fy, 110, 28);
-    fy += 38;
-    place(IDC_GROUP_QUERY, px, y, pw, fy - y);
-
-    const int listTop = fy + 8;
-    const int bottomRows = 3 * 32;
-    const int listH = std::max(80, H - listTop - bottomRows - 8);
-    place(IDC_LIST_RECORD, px, listTop, pw, listH);
-    int by = listTop + listH + 6;
-    place(IDC_STATIC_STATUS, px, by, pw, 22);
-    by += 28;
-    place(IDC_CHECK_ALL, px, by, 70, 26);
-    place(IDC_BTN_PREV, px + pw - 230, by, 110, 28);
-    place(IDC_BTN_NEXT, px + pw - 112, by, 110, 28);
-    by += 34;
-    place(IDC_STATIC_HINT, px, by, pw - 120, 22);
-    place(IDC_BTN_DOWNLOAD, px + pw - 112, by, 110, 28);
-
-    // By-date panel.
-    int dy = y;
-    place(IDC_STATIC_QUERYDATE, lx, dy, lw + 40, 22);
-    place(IDC_DATE_QUERY, cx + 40, dy, cw - 40, 24);
-    dy += 36;
-    place(IDC_STATIC_LEGEND_PLAN, lx, dy, pw - 20, 22);
-    dy += 26;
-    place(IDC_STATIC_LEGEND_ALARM, lx, dy, pw - 20, 22);
-    dy += 26;
-    place(IDC_STATIC_LEGEND_NONE, lx, dy, pw - 20, 22);
-    dy += 26;
-    place(IDC_STATIC_DBLCLK, lx, dy, pw - 20, 22);
-    dy += 36;
-    place(IDC_CHECK_SYNC, lx, dy, pw - 20, 24);
-    dy += 30;
-    place(IDC_TIME_SYNC, lx, dy, 140, 24);
-    place(IDC_BTN_SYNC_PLAY, lx + 150, dy, 100, 26);
-    dy += 40;
-    place(IDC_STATIC_DL_DEVNAME, lx, dy, lw, 22);
-    place(IDC_STATIC_NVRCHANNEL, cx, dy, cw, 22);
-    dy += row;
-    place(IDC_STATIC_DL_START, lx, dy, lw, 22);
-    place(IDC_TIME_DL_START, cx, dy, 140, 24);
-    dy += row;
-    place(IDC_STATIC_DL_END, lx, dy, lw, 22);
-    place(IDC_TIME_DL_END, cx, dy, 140, 24);
-    dy += row;
-    place(IDC_STATIC_DLSTATUS, lx, dy, lw + 24, 22);
-    place(IDC_STATIC_DLSTATE, cx + 24, dy, cw - 24, 22);
-    dy += row;
-    place(IDC_BTN_DL_BYTIME, px + pw - 230, dy, 110, 28);
-    place(IDC_BTN_DL_STOP, px + pw - 112, dy, 110, 28);
-
-    ApplyPanelState();
-    update();
-}
+// Panel state (the layout itself is in search_rec_dlg_layout.cpp)
 
 void CSearchRecDlg::ApplyPanelState()
 {
@@ -479,6 +366,8 @@ void CSearchRecDlg::ShowByDateControls(bool show)
     for (UINT id : kByDateIds)
         if (QWidget* c = GetDlgItem(id))
             c->setVisible(show);
+    if (m_pTimeBar)
+        m_pTimeBar->setVisible(show);
 }
 
 void CSearchRecDlg::OnBnClickedBtnByFile()
@@ -507,6 +396,8 @@ void CSearchRecDlg::OnPaint()
     QPainter painter(this);
     CGdiManger gdi;
     gdi.DrawImageFile((GetAppDir() + "Images/Pagebk.jpg").c_str(), CRect(0, 0, width(), height()), &painter);
+    PaintControlColours(painter);
+    PaintPlayerFrame(painter);
 }
 
 // ---------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include "playback/rec_search_types.h"
 
 #include <QCursor>
+#include <QPointer>
 
 #include <list>
 #include <string>
@@ -29,6 +30,7 @@ class QLineEdit;
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QPainter;
 class CPlayBackTollBar;
 class CVideoToolbarDlg;
 
@@ -156,7 +158,7 @@ public:
     DeviceInfo m_oDevInfo{};
     CPlayBackAtl* m_pPlayer[kSlots] = {};
     CDeviceListDlg* m_pDevListDlg = nullptr;
-    CPlayBackTollBar* m_pTimeBar = nullptr; // comes with the players
+    CPlayBackTollBar* m_pTimeBar = nullptr;
     CVideoToolbarDlg* m_pToolbar = nullptr; // comes with the video tool bar
     std::list<RecFileItem> m_lstRecFile;
     std::string m_strDownloadPath;
@@ -194,11 +196,39 @@ public:
     // The mouse modes' cursors: arrow, zoom in, zoom out, hand.
     QCursor m_hCursor[4];
 
+    // --- grid, layout and time line ---
+    // Panes 1, 2, 4, 9, 16, 25 or 36.
+    void SetPlayerLayout(int nPanes);
+    // 0 pointer, 1 zoom in, 2 zoom out, 3 move; on every player.
+    void SetMouseMode(int nMode);
+    void SwitchFullScreen();
+    void SetOnExtScreen(int bOn);
+    void ResizePage(BOOL bFullSize);
+    void RefreshTimeBar();
+    void LayoutControls();
+    // 0 to 7; other values do nothing.
+    void DrawPlayerFrame(int nPlayer, BOOL bSelected);
+    // Where each player goes in a page of W x P for the players, starting at
+    // x = Q; an empty rectangle for a player not on show.
+    static void GetPaneRects(int nPanes, int nSelPlayer, int W, int P, int Q, CRect rc[kSlots]);
+    bool IsKeyboardHookInstalled() const;
+    void RemoveKeyboardHook();
+
+    int32_t m_bPlayerFullScreen = 0;
+    QPointer<QWidget> m_hOldParent;
+    CRect m_wpOld;           // the page's geometry in its parent before full screen
+    CRect m_rcPage;
+    CRect m_rcHome{235, 91, 1016, 758}; // where the main window puts the page
+    int32_t m_nMonitor = 0;  // 0 the main window, 1 to 3 an extension monitor
+    int32_t m_bOnExtScreen = 0;
+    int32_t m_nMouseMode = 0;
+
 protected:
     void CreateControls() override;
     BOOL OnInitDialog() override;
     void OnSize(UINT nType, int cx, int cy) override;
     void OnPaint() override;
+    void OnMove(int x, int y) override;
     BOOL PreTranslateMessage(MSG* pMsg) override;
 
 private:
@@ -208,7 +238,11 @@ private:
     void FillRows(int first);
     void DeleteAllRows();
     void ResetPlayRows();
-    void LayoutPage();
+    void LayoutPage() { LayoutControls(); }
+    void CreateTimeBar();
+    void PaintPlayerFrame(QPainter& dc);
+    void PaintControlColours(QPainter& dc);
+    int m_nFramePlayer = -1; // the player whose frame is on show
     void ApplyPanelState();
     void ShowByFileControls(bool show);
     void ShowByDateControls(bool show);

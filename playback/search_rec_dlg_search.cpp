@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "playback/dev_rec_request.h"
 #include "playback/local_rec_search.h"
+#include "playback/playback_toll_bar.h"
 #include "res/strings.h"
 #include "ui/report_ctrl.h"
 #include "ui/skin_widgets.h"
@@ -186,12 +187,18 @@ void CSearchRecDlg::SelectByDate(const DeviceInfo& dev)
     map.nChannel = channel;
     CopyText(map.szDevSN, sizeof map.szDevSN, dev.DevSN);
 
-    // 6. The recorder answers later; local days are read now. The time line
-    // rows come with the players.
-    if (dev.DevType == 4)
+    // 6. The recorder answers later (its row is drawn then); local days are
+    // read and drawn now.
+    if (dev.DevType == 4) {
         SearchNVRRecByDate(&dev, map);
-    else
+    } else {
         SearchLocalRecByDate(map);
+        if (m_pTimeBar) {
+            m_pTimeBar->RemoveRow(slot);
+            m_pTimeBar->SetRow(map.szMinuteMap, dev.DevName, slot);
+            m_pTimeBar->SetRowDate(slot, map.wYear, map.wMonth, map.byDay);
+        }
+    }
 
     // 7. The cell owns its row.
     cell.nIndex = slot;
@@ -567,24 +574,33 @@ LRESULT CSearchRecDlg::OnQueryNVRRecFileResponse(WPARAM wParam, LPARAM lParam)
     }
     const int channel = answer.channel;
     char key[sizeof(PlayBackStatus::szDevKey)] = {};
+    char name[sizeof(DeviceInfo::DevName)] = {};
     bool found = false;
     {
         qelm::CsLock lock(g_csDevList);
         for (const DeviceInfo& d : g_lstDevInfo)
             if (d.AuxPtzId == int32_t(wParam) && d.DevType == 4 && d.CurNVRChannel == channel) {
                 CopyText(key, sizeof key, d.IPAddr);
+                CopyText(name, sizeof name, d.DevName);
                 found = true;
                 break;
             }
     }
     if (!found || !answer.hasMap)
         return 0;
-    for (PlayBackStatus& cell : m_oPBStatus)
-        if (std::strcmp(cell.szDevKey, key) == 0 && cell.oDayMap.nChannel == channel) {
-            // The map has no terminator: never more than a day of letters.
-            std::memcpy(cell.oDayMap.szMinuteMap, answer.map.data(),
-                        std::min(answer.map.size(), sizeof cell.oDayMap.szMinuteMap));
-            break; // the time line row is redrawn by the players' side
+    for (int i = 0; i < kSlots; ++i) {
+        PlayBackStatus& cell = m_oPBStatus[i];
+        if (std::strcmp(cell.szDevKey, key) != 0 || cell.oDayMap.nChannel != channel)
+            continue;
+        // The map has no terminator: never more than a day of letters.
+        std::memcpy(cell.oDayMap.szMinuteMap, answer.map.data(),
+                    std::min(answer.map.size(), sizeof cell.oDayMap.szMinuteMap));
+        if (m_pTimeBar) {
+            m_pTimeBar->RemoveRow(i);
+            m_pTimeBar->SetRow(cell.oDayMap.szMinuteMap, name, i);
+            m_pTimeBar->SetRowDate(i, cell.oDayMap.wYear, cell.oDayMap.wMonth, cell.oDayMap.byDay);
         }
+        break;
+    }
     return 0;
 }
