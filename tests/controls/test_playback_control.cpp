@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImageReader>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -345,6 +346,53 @@ TEST(PlayBackFile, DestroyedWhilePlayingRaisesNothingLate)
     EXPECT_EQ(sink.messages.size(), seen);
 }
 
+void Mouse(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::LeftButton)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent e(type, QPointF(at), QPointF(w->mapToGlobal(at)), button, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+void Click(QWidget* w, QPoint at)
+{
+    Mouse(w, QEvent::MouseButtonPress, at);
+    Mouse(w, QEvent::MouseButtonRelease, at);
+}
+
+// The widget's own bar: buttons and slider by mouse; the picture's clicks go
+// to the owner as event 1.
+TEST(PlayBackFile, MouseOnButtonsSliderAndPicture)
+{
+    Player p;
+    ASSERT_EQ(p.ctl.OpenFile(TheMedia().mp4.c_str()), 0);
+    ASSERT_TRUE(WaitFor([&] { return p.ctl.FramesShown() > 0; }));
+    Click(&p.ctl, p.ctl.ButtonRect(PlayBackControl::kBtnPlayPause).center());
+    EXPECT_EQ(p.ctl.GetPlayState(), PlayBackControl::kPaused);
+
+    // Dragging the slider holds the mouse; letting go at three quarters of
+    // 40 s seeks to 30 s.
+    const QRect slider = p.ctl.SliderRect();
+    ASSERT_GT(slider.width(), 100);
+    const QPoint at(slider.left() + slider.width() * 3 / 4, slider.center().y());
+    Mouse(&p.ctl, QEvent::MouseButtonPress, QPoint(slider.left() + 5, slider.center().y()));
+    EXPECT_EQ(p.ctl.GetMouseCapture(), 1);
+    Mouse(&p.ctl, QEvent::MouseMove, at);
+    Mouse(&p.ctl, QEvent::MouseButtonRelease, at);
+    EXPECT_EQ(p.ctl.GetMouseCapture(), 0);
+    ASSERT_TRUE(WaitFor([&] { return p.ctl.ShownTime() == 30000; }));
+    EXPECT_EQ(p.Shown(), 30 * kFps);
+
+    const QPoint mid(p.ctl.width() / 2, 100);
+    Click(&p.ctl, mid);
+    Mouse(&p.ctl, QEvent::MouseButtonDblClick, mid);
+    Mouse(&p.ctl, QEvent::MouseButtonPress, mid, Qt::RightButton);
+    EXPECT_EQ(p.sink.mouse, (std::vector<int32_t>{0x201, 0x202, 0x203, 0x204}));
+
+    Click(&p.ctl, p.ctl.ButtonRect(PlayBackControl::kBtnStop).center());
+    EXPECT_EQ(p.ctl.IsPlaying(), 0);
+    EXPECT_EQ(p.ctl.GetPlayState(), PlayBackControl::kStopped);
+}
+
 // --- fed streams --------------------------------------------------------------------
 
 std::string Base64(const void* p, size_t n)
@@ -450,6 +498,13 @@ TEST(PlayBackStream, FedFromAnotherThreadShowsPicturesAndButtonsOnlyRaiseCommand
         EXPECT_EQ(p.sink.commands[0], std::make_pair(press.command, press.value)) << press.button;
     }
     EXPECT_EQ(p.ctl.IsPlaying(), 1) << "stop is the owner's to do";
+    // The slider asks the owner too: half of the 600 s the owner set.
+    p.sink.commands.clear();
+    const QRect slider = p.ctl.SliderRect();
+    Click(&p.ctl, QPoint(slider.left() + slider.width() / 2, slider.center().y()));
+    ASSERT_EQ(p.sink.commands.size(), 1u);
+    EXPECT_EQ(p.sink.commands[0].first, PlayBackControl::kCmdSeek);
+    EXPECT_NEAR(p.sink.commands[0].second, 300, 3);
     ASSERT_TRUE(WaitFor([&] { return p.ctl.FramesShown() > before + 5; })) << "a pause button does not pause a stream";
 
     QDir().mkpath("/tmp/h26a");
