@@ -12,6 +12,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -140,13 +142,17 @@ bool Make(const std::string& dir)
 struct EndSink : IPlayBackEvents {
     void OnPlayBackMessage(int32_t type, const char*) override
     {
-        if (type == PlayBackControl::kEnded)
+        if (type == PlayBackControl::kEnded) {
             ended = true;
+            if (loop)
+                loop->quit();
+        }
         else if (type == PlayBackControl::kProgress)
             ++progress;
     }
     bool ended = false;
     int progress = 0;
+    QEventLoop* loop = nullptr;
 };
 
 double Cpu(const rusage& r) { return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) + double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6; }
@@ -174,11 +180,13 @@ Result Play(const std::string& file, int rate)
             return res;
         while (ctl.Rate() < rate)
             ctl.PressButton(PlayBackControl::kBtnFast);
-        const auto limit = t0 + std::chrono::seconds(kSeconds * 3);
-        while (!sink.ended && std::chrono::steady_clock::now() < limit) {
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        // The event loop runs as in the program, until the end or a bound.
+        QEventLoop loop;
+        sink.loop = &loop;
+        QTimer::singleShot(kSeconds * 3 * 1000, &loop, &QEventLoop::quit);
+        if (!sink.ended)
+            loop.exec();
+        sink.loop = nullptr;
         res.frames = ctl.FramesShown();
         ctl.SetEventSink(nullptr);
     }

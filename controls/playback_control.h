@@ -42,7 +42,8 @@ public:
     // Event 2 types.
     enum MessageType : int32_t { kProgress = 23, kEnded = 24 };
     // GetPlayState: kClosed and kStopped mean there is nothing to stop.
-    // kPlaying at the normal rate, kFast at x2..x32, kSlow at /2../32,
+    // kPlaying at the normal rate, kFast at x2..x32 (from x4 on a file shows
+    // its key frames only), kSlow at /2../32,
     // kPaused by the pause button, kStepping after a frame step (paused on
     // the stepped frame), kStopped after Stop or a file's end.
     enum PlayState : int32_t { kClosed = 1, kPlaying = 2, kPaused = 3, kFast = 4, kSlow = 5, kStepping = 6, kStopped = 8 };
@@ -84,6 +85,7 @@ public:
 
     // Dispatch methods, by dispatch id. Results: 0 done, -1 refused.
     int32_t SetFullScreen(int32_t on);                                       // 1
+    // 1 while the slider or a zoom frame is being dragged.
     int32_t GetMouseCapture();                                               // 2
     // The text must decode to exactly 536 (kVideoParam) or 276 (kAudioParam)
     // bytes; anything else is refused and the previous record stays.
@@ -100,8 +102,12 @@ public:
     int32_t SetStretchMode(int32_t on);                                      // 45
     void SetUiLanguage(int32_t flag);                                        // 47
     int32_t IsPlaying();                                                     // 49
+    // 0 refuses fed frames until called again with another value; any other
+    // value (1 after Play, -1 with the owner's selection frame) accepts them.
     int32_t EnableStreamInput(int32_t value);                                // 50
     int32_t Control(int32_t code, int32_t value);                            // 51
+    // which 0: the stream's length for the slider (a file's comes from the
+    // file). which 1: a file seeks there; a stream's next frame is that second.
     int32_t SetPlaySeconds(int32_t which, int32_t seconds);                  // 52
     int32_t SetMouseMode(int32_t mode);                                      // 53
     int32_t GetMediaState(int32_t which);                                    // 55
