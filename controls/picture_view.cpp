@@ -31,10 +31,23 @@ QPointF ToPicture(const QPointF& pt, const QRectF& dst, const QRectF& zoom, bool
     return {zoom.left() + std::clamp(fx, 0.0, 1.0) * zoom.width(), zoom.top() + std::clamp(fy, 0.0, 1.0) * zoom.height()};
 }
 
+// dst (w x h) = 2x2 averages of src (2w x 2h).
+void HalvePlane(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride, int w, int h)
+{
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* a = src + size_t(2 * y) * size_t(srcStride);
+        const uint8_t* b = a + srcStride;
+        uint8_t* d = dst + size_t(y) * size_t(dstStride);
+        for (int x = 0; x < w; ++x)
+            d[x] = uint8_t((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) >> 2);
+    }
+}
+
 } // namespace
 
 void PictureScaler::Free()
 {
+    av_frame_free(&half);
     sws_freeContext(scale);
     sws_freeContext(convert);
     scale = convert = nullptr;
@@ -48,6 +61,30 @@ QImage FrameToImage(PictureScaler& sc, const AVFrame* f, QSize size)
     if (!f || f->width <= 0 || f->height <= 0 || f->width > kMaxSide || f->height > kMaxSide || size.isEmpty())
         return {};
     const int w = size.width(), h = size.height();
+    // Halving by 2x2 averages first is several times cheaper than swscale's
+    // scaler for the same step (1080p into a 960x540 pane needs no more).
+    if (IsYuv420(f->format) && w * 2 <= f->width && h * 2 <= f->height && f->width % 4 == 0 && f->height % 4 == 0) {
+        if (!sc.half || sc.half->width != f->width / 2 || sc.half->height != f->height / 2 ||
+            sc.half->format != f->format) {
+            av_frame_free(&sc.half);
+            sc.half = av_frame_alloc();
+            if (!sc.half)
+                return {};
+            sc.half->width = f->width / 2;
+            sc.half->height = f->height / 2;
+            sc.half->format = f->format;
+            if (av_frame_get_buffer(sc.half, 32) < 0) {
+                av_frame_free(&sc.half);
+                return {};
+            }
+        }
+        for (int plane = 0; plane < 3; ++plane) {
+            const int pw = plane ? sc.half->width / 2 : sc.half->width;
+            const int ph = plane ? sc.half->height / 2 : sc.half->height;
+            HalvePlane(f->data[plane], f->linesize[plane], sc.half->data[plane], sc.half->linesize[plane], pw, ph);
+        }
+        f = sc.half;
+    }
     const bool twoStep = IsYuv420(f->format) && (w != f->width || h != f->height);
     const AVPixelFormat format = AVPixelFormat(f->format);
     if (twoStep && (sc.planeW != w || sc.planeH != h || sc.planeFormat != f->format)) {

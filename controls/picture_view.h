@@ -34,6 +34,7 @@ struct PictureScaler {
     uint8_t* planes[4] = {};        // the scaled picture, in the source's YUV format
     int strides[4] = {};
     int planeW = 0, planeH = 0, planeFormat = -1;
+    AVFrame* half = nullptr;        // the source halved, when the output is at most half of it
 };
 
 // Converts a decoded frame to an RGB32 picture of the given size; null on a

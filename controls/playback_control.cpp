@@ -601,6 +601,8 @@ void PlayBackControl::RaiseMouse(QMouseEvent* e, uint32_t message)
 {
     const QPoint p = e->position().toPoint();
     const auto lParam = int32_t(MAKELPARAM(WORD(std::max(0, p.x())), WORD(std::max(0, p.y()))));
+    if (message != WM_MOUSEMOVE)
+        qelm::Journal::Event("PlayBack::OnMouse", {message, MouseKeys(e), lParam});
     if (m_sink)
         m_sink->OnPlayBackMouse(int32_t(message), int32_t(MouseKeys(e)), lParam);
 }
@@ -944,8 +946,14 @@ void PlayBackControl::PressButton(int32_t button)
         return;
     }
     if (!m_shared || !active) {
-        if (button == kBtnPlayPause && m_shared && !m_file.isEmpty())
+        if (button == kBtnPlayPause && m_shared && !m_file.isEmpty()) {
+            {
+                std::lock_guard lk(m_shared->m);
+                m_shared->paused = false;
+            }
+            m_paused = false;
             SetPlaySeconds(1, 0);  // play the file again from its start
+        }
         return;
     }
     switch (button) {

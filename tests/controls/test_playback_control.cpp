@@ -6,6 +6,7 @@
 #include "controls/avi_record.h"
 #include "media/mp4_writer.h"
 #include "tests/media/media_test_util.h"
+#include "tests/support/scoped_env.h"
 
 #include <QApplication>
 #include <QDir>
@@ -363,6 +364,9 @@ void Click(QWidget* w, QPoint at)
 // to the owner as event 1.
 TEST(PlayBackFile, MouseOnButtonsSliderAndPicture)
 {
+    QTemporaryDir jdir;
+    const QString journal = jdir.path() + "/journal.txt";
+    qelmtest::ScopedEnv env("QELM2_JOURNAL", journal.toUtf8().constData());
     Player p;
     ASSERT_EQ(p.ctl.OpenFile(TheMedia().mp4.c_str()), 0);
     ASSERT_TRUE(WaitFor([&] { return p.ctl.FramesShown() > 0; }));
@@ -391,6 +395,35 @@ TEST(PlayBackFile, MouseOnButtonsSliderAndPicture)
     Click(&p.ctl, p.ctl.ButtonRect(PlayBackControl::kBtnStop).center());
     EXPECT_EQ(p.ctl.IsPlaying(), 0);
     EXPECT_EQ(p.ctl.GetPlayState(), PlayBackControl::kStopped);
+
+    // Calls and events are journaled.
+    const std::string text = [&] {
+        auto b = mp4test::ReadFile(journal.toStdString());
+        return std::string(b.begin(), b.end());
+    }();
+    for (const char* line : {"call\tPlayBack::OpenFile\t", "event\tPlayBack::OnMessage\t23\t0\n",
+                             "call\tPlayBack::SetPlaySeconds\t1\t30\t=0\n", "event\tPlayBack::OnMouse\t515\t",
+                             "call\tPlayBack::Stop\t=0\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+}
+
+TEST(PlayBackFile, FullScreenAndBack)
+{
+    QWidget host;
+    host.resize(800, 600);
+    auto* ctl = new PlayBackControl(&host);
+    ctl->setGeometry(10, 20, 400, 300);
+    host.show();
+    ASSERT_EQ(ctl->OpenFile(TheMedia().mp4.c_str()), 0);
+    EXPECT_EQ(ctl->SetFullScreen(1), 0);
+    EXPECT_TRUE(ctl->isWindow());
+    EXPECT_TRUE(ctl->isFullScreen());
+    EXPECT_EQ(ctl->IsPlaying(), 1);
+    EXPECT_EQ(ctl->SetFullScreen(0), 0);
+    EXPECT_EQ(ctl->parentWidget(), &host);
+    EXPECT_EQ(ctl->geometry(), QRect(10, 20, 400, 300));
+    EXPECT_TRUE(ctl->isVisible());
+    EXPECT_EQ(ctl->IsPlaying(), 1);
 }
 
 // --- fed streams --------------------------------------------------------------------
