@@ -407,6 +407,24 @@ TEST(PlayBackFile, MouseOnButtonsSliderAndPicture)
         EXPECT_NE(text.find(line), std::string::npos) << line;
 }
 
+// The painted picture, shrunk into a pane of half the video's size (the
+// cheap halving path) and into a larger one, still shows the right frame.
+TEST(PlayBackFile, PaintedPictureMatchesTheFrame)
+{
+    for (const QSize pane : {QSize(kW / 2, kH / 2), QSize(kW / 2 - 20, kH / 2 - 15), QSize(kW + 80, kH + 60)}) {
+        Player p;
+        p.ctl.resize(pane.width(), pane.height() + 28);
+        ASSERT_EQ(p.ctl.OpenFile(TheMedia().mp4.c_str()), 0);
+        p.ctl.PressButton(PlayBackControl::kBtnPlayPause);
+        p.ctl.SetPlaySeconds(1, 30);
+        ASSERT_TRUE(WaitFor([&] { return p.ctl.ShownTime() == 30000; }));
+        Settle(100);
+        const QImage shot = p.ctl.grab().toImage().copy(0, 0, pane.width(), pane.height());
+        const QImage full = shot.scaled(kW, kH, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        EXPECT_EQ(FrameNumber(full), 30 * kFps) << pane.width() << "x" << pane.height();
+    }
+}
+
 TEST(PlayBackFile, FullScreenAndBack)
 {
     QWidget host;
