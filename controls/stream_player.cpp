@@ -3,6 +3,7 @@
 #include "controls/stream_player.h"
 
 #include "controls/journal.h"
+#include "controls/picture_view.h"
 #include "platform/logsink.h"
 
 #include <QFile>
@@ -30,32 +31,6 @@ extern "C" {
 #endif
 
 namespace qelm {
-
-// Decoded pictures to RGB32 of a chosen size. Scaling the YUV planes first and
-// converting at the output size costs about a fifth less than doing both in
-// one pass, as the unscaled YUV to RGB conversion has its own fast path.
-struct PictureScaler {
-    PictureScaler() = default;
-    PictureScaler(const PictureScaler&) = delete;
-    PictureScaler& operator=(const PictureScaler&) = delete;
-    ~PictureScaler() { Free(); }
-
-    void Free()
-    {
-        sws_freeContext(scale);
-        sws_freeContext(convert);
-        scale = convert = nullptr;
-        av_freep(&planes[0]);
-        planeW = planeH = 0;
-        planeFormat = -1;
-    }
-
-    SwsContext* scale = nullptr;    // source to planes (or straight to RGB32)
-    SwsContext* convert = nullptr;  // planes to RGB32, same size
-    uint8_t* planes[4] = {};        // the scaled picture, in the source's YUV format
-    int strides[4] = {};
-    int planeW = 0, planeH = 0, planeFormat = -1;
-};
 
 // One render: its decoders and its latest picture. Shared between the
 // control and the threads that feed it, so a render destroyed during
@@ -118,9 +93,7 @@ namespace {
 
 std::atomic<int32_t> g_nextRenderId{1};
 
-// Pictures larger than this on a side are refused: no camera sends them,
-// and they would make the conversion buffers unbounded.
-constexpr int kMaxSide = 8192;
+constexpr int kMaxSide = qelm::kMaxPictureSide;
 
 std::string FixedText(const char* field, size_t size)
 {
@@ -239,60 +212,6 @@ QSize OutputSize(const StreamPlayerRender& r, int srcW, int srcH)
     QSize s(srcW, srcH);
     s.scale(vw, vh, Qt::KeepAspectRatio);
     return s.expandedTo(QSize(1, 1));
-}
-
-bool IsYuv420(int format)
-{
-    return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
-}
-
-// Converts a decoded frame to an RGB32 picture of the given size.
-QImage ToImage(qelm::PictureScaler& sc, const AVFrame* f, QSize size)
-{
-    if (f->width <= 0 || f->height <= 0 || f->width > kMaxSide || f->height > kMaxSide || size.isEmpty())
-        return {};
-    const int w = size.width(), h = size.height();
-    const bool twoStep = IsYuv420(f->format) && (w != f->width || h != f->height);
-    const AVPixelFormat format = AVPixelFormat(f->format);
-    if (twoStep && (sc.planeW != w || sc.planeH != h || sc.planeFormat != f->format)) {
-        av_freep(&sc.planes[0]);
-        sc.planeW = sc.planeH = 0;
-        if (av_image_alloc(sc.planes, sc.strides, w, h, format, 32) < 0)
-            return {};
-        sc.planeW = w;
-        sc.planeH = h;
-        sc.planeFormat = f->format;
-    }
-    sc.scale = sws_getCachedContext(sc.scale, f->width, f->height, format, w, h,
-                                    twoStep ? format : AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (twoStep)
-        sc.convert = sws_getCachedContext(sc.convert, w, h, format, w, h, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr,
-                                          nullptr, nullptr);
-    if (!sc.scale || (twoStep && !sc.convert))
-        return {};
-    // swscale's vector code writes whole blocks of pixels past the end of a
-    // line whose width is not a multiple of the block: give every line, and
-    // the buffer's end, room for that.
-    const int lineBytes = ((w + 31) & ~31) * 4;
-    const size_t bytes = size_t(lineBytes) * size_t(h) + 256;
-    auto* buf = static_cast<uint8_t*>(av_malloc(bytes));
-    if (!buf)
-        return {};
-    QImage img(buf, w, h, lineBytes, QImage::Format_RGB32, [](void* p) { av_free(p); }, buf);
-    if (img.isNull()) {
-        av_free(buf);
-        return {};
-    }
-    uint8_t* dst[4] = {buf, nullptr, nullptr, nullptr};
-    int stride[4] = {lineBytes, 0, 0, 0};
-    if (twoStep) {
-        if (sws_scale(sc.scale, f->data, f->linesize, 0, f->height, sc.planes, sc.strides) <= 0 ||
-            sws_scale(sc.convert, sc.planes, sc.strides, 0, h, dst, stride) <= 0)
-            return {};
-    } else if (sws_scale(sc.scale, f->data, f->linesize, 0, f->height, dst, stride) <= 0) {
-        return {};
-    }
-    return img;
 }
 
 // Sends one packet and drains the decoder, handing each frame to onFrame;
@@ -470,7 +389,7 @@ int32_t StreamPlayerControl::InputData(int32_t kind, int32_t renderId, const uin
                                    : -1;
                 result = n < 0 ? -1 : 0;
                 if (n > 0) {
-                    img = ToImage(r->scaler, r->lastVideo,
+                    img = qelm::FrameToImage(r->scaler, r->lastVideo,
                                   OutputSize(*r, r->lastVideo->width, r->lastVideo->height));
                     r->pictures += n;
                 }
@@ -666,10 +585,7 @@ int32_t StreamPlayerControl::SetZoomMode(int32_t renderId, int32_t mode)
 {
     int32_t result = -1;
     if (FindRender(renderId) && mode >= kZoomOff && mode <= kZoomMove) {
-        m_zoomMode = mode;
-        if (mode == kZoomOff)
-            m_zoom = QRectF(0, 0, 1, 1);
-        m_dragging = false;
+        m_zoom.SetMode(mode);
         PushTargetSize();
         update();
         result = 0;
@@ -699,9 +615,7 @@ void StreamPlayerControl::SnapShot(int32_t renderId, int32_t format, const char*
             if (format == kPicYuv) {
                 ok = WriteYuv(f, path);
             } else {
-                qelm::PictureScaler scaler;
-                const QImage img = ToImage(scaler, f, QSize(f->width, f->height));
-                ok = !img.isNull() && img.save(QString::fromUtf8(path), format == kPicBmp ? "BMP" : "JPG", 90);
+                ok = qelm::SaveFrameSnapshot(f, QString::fromUtf8(path), format == kPicBmp ? "BMP" : "JPG");
             }
         }
         av_frame_free(&f);
@@ -803,7 +717,7 @@ bool StreamPlayerControl::HasPicture() const
 
 void StreamPlayerControl::PushTargetSize()
 {
-    const bool zoomed = m_zoom != QRectF(0, 0, 1, 1);
+    const bool zoomed = m_zoom.Zoomed();
     std::lock_guard lock(m_mutex);
     for (const auto& [id, r] : m_renders) {
         r->viewWidth = width();
@@ -828,12 +742,7 @@ void StreamPlayerControl::PollPictures()
 
 QRectF StreamPlayerControl::PictureRect(const QSize& source) const
 {
-    const QRectF all(rect());
-    if (m_fill || source.isEmpty())
-        return all;
-    QSizeF s(source);
-    s.scale(all.size(), Qt::KeepAspectRatio);
-    return QRectF(all.center().x() - s.width() / 2, all.center().y() - s.height() / 2, s.width(), s.height());
+    return qelm::FitPicture(QRectF(rect()), source, m_fill);
 }
 
 void StreamPlayerControl::paintEvent(QPaintEvent*)
@@ -849,15 +758,13 @@ void StreamPlayerControl::paintEvent(QPaintEvent*)
                 pictures.push_back(r->picture);  // shared, not copied
         }
     }
-    const bool zoomed = m_zoom != QRectF(0, 0, 1, 1);
+    const bool zoomed = m_zoom.Zoomed();
     m_shownSize = pictures.empty() ? QSize() : pictures.back().size();
     for (const QImage& img : pictures) {
         const QRectF dst = PictureRect(img.size());
         // While zoomed the picture has the source size; otherwise it was
         // scaled to the pane already and only a resize race makes it differ.
-        const QRectF src = zoomed ? QRectF(m_zoom.x() * img.width(), m_zoom.y() * img.height(),
-                                           m_zoom.width() * img.width(), m_zoom.height() * img.height())
-                                  : QRectF(img.rect());
+        const QRectF src = zoomed ? m_zoom.SourceRect(img.size()) : QRectF(img.rect());
         p.save();
         if (m_flip) {
             p.translate(dst.center().x() * 2, 0);
@@ -866,9 +773,9 @@ void StreamPlayerControl::paintEvent(QPaintEvent*)
         p.drawImage(dst, img, src);
         p.restore();
     }
-    if (m_dragging && m_zoomMode == kZoomIn) {
+    if (const QRect frame = m_zoom.DragFrame(); !frame.isNull()) {
         p.setPen(QPen(Qt::green, 1, Qt::DashLine));
-        p.drawRect(QRect(m_dragStart, m_dragNow).normalized());
+        p.drawRect(frame);
     }
     const int d = std::max(6, std::min(width(), height()) / 24);
     p.setRenderHint(QPainter::Antialiasing);
@@ -889,84 +796,28 @@ void StreamPlayerControl::resizeEvent(QResizeEvent* event)
     PushTargetSize();
 }
 
-// Maps a pane point into the shown picture, in fractions of the whole picture.
-static QPointF ToPicture(const QPointF& pt, const QRectF& dst, const QRectF& zoom, bool flip)
-{
-    double fx = dst.width() > 0 ? (pt.x() - dst.left()) / dst.width() : 0;
-    const double fy = dst.height() > 0 ? (pt.y() - dst.top()) / dst.height() : 0;
-    if (flip)
-        fx = 1 - fx;
-    return {zoom.left() + std::clamp(fx, 0.0, 1.0) * zoom.width(), zoom.top() + std::clamp(fy, 0.0, 1.0) * zoom.height()};
-}
-
-void StreamPlayerControl::ClampZoom()
-{
-    QRectF z = m_zoom;
-    z.setWidth(std::clamp(z.width(), 1.0 / 16, 1.0));
-    z.setHeight(std::clamp(z.height(), 1.0 / 16, 1.0));
-    z.moveLeft(std::clamp(z.left(), 0.0, 1.0 - z.width()));
-    z.moveTop(std::clamp(z.top(), 0.0, 1.0 - z.height()));
-    m_zoom = z;
-    PushTargetSize();
-    update();
-}
-
 void StreamPlayerControl::mousePressEvent(QMouseEvent* event)
 {
-    if (m_zoomMode == kZoomOff || event->button() != Qt::LeftButton) {
+    if (!m_zoom.Press(event->position().toPoint(), event->button() == Qt::LeftButton))
         QWidget::mousePressEvent(event);
-        return;
-    }
-    m_dragStart = m_dragNow = event->position().toPoint();
-    m_dragging = true;
 }
 
 void StreamPlayerControl::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!m_dragging) {
+    if (!m_zoom.Move(event->position().toPoint(), PictureRect(m_shownSize), m_flip)) {
         QWidget::mouseMoveEvent(event);
         return;
     }
-    const QPoint now = event->position().toPoint();
-    if (m_zoomMode == kZoomMove) {
-        const QRectF dst = PictureRect(m_shownSize);
-        if (dst.width() > 0 && dst.height() > 0) {
-            double dx = (now.x() - m_dragNow.x()) / dst.width() * m_zoom.width();
-            if (m_flip)
-                dx = -dx;
-            m_zoom.translate(-dx, -(now.y() - m_dragNow.y()) / dst.height() * m_zoom.height());
-            ClampZoom();
-        }
-    }
-    m_dragNow = now;
+    PushTargetSize();
     update();
 }
 
 void StreamPlayerControl::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (!m_dragging) {
+    if (!m_zoom.Release(event->position().toPoint(), PictureRect(m_shownSize), m_flip)) {
         QWidget::mouseReleaseEvent(event);
         return;
     }
-    m_dragging = false;
-    const QRectF dst = PictureRect(m_shownSize);
-    const QPointF end = event->position();
-    if (m_zoomMode == kZoomIn) {
-        const QRect sel = QRect(m_dragStart, end.toPoint()).normalized();
-        if (sel.width() > 4 && sel.height() > 4) {
-            const QPointF a = ToPicture(sel.topLeft(), dst, m_zoom, m_flip);
-            const QPointF b = ToPicture(sel.bottomRight(), dst, m_zoom, m_flip);
-            m_zoom = QRectF(a, b).normalized();
-        } else {
-            const QPointF c = ToPicture(end, dst, m_zoom, m_flip);
-            m_zoom = QRectF(c.x() - m_zoom.width() / 4, c.y() - m_zoom.height() / 4, m_zoom.width() / 2,
-                            m_zoom.height() / 2);
-        }
-        ClampZoom();
-    } else if (m_zoomMode == kZoomOut) {
-        const QPointF c = m_zoom.center();
-        m_zoom = QRectF(c.x() - m_zoom.width(), c.y() - m_zoom.height(), m_zoom.width() * 2, m_zoom.height() * 2);
-        ClampZoom();
-    }
+    PushTargetSize();
     update();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "controls/media_params.h"
+#include "controls/picture_view.h"
 
 #include <QByteArray>
 #include <QIODevice>
@@ -77,7 +78,6 @@ private:
     void PumpSound();
     void StopSound();
     QRectF PictureRect(const QSize& source) const;
-    void ClampZoom();
 
     mutable std::mutex m_mutex;  // guards m_renders
     std::map<int32_t, std::shared_ptr<qelm::StreamPlayerRender>> m_renders;
@@ -88,11 +88,7 @@ private:
     bool m_flip = false;
     bool m_recordMark = false;
     bool m_talkMark = false;
-    int32_t m_zoomMode = kZoomOff;
-    QRectF m_zoom{0, 0, 1, 1};   // shown part of the picture, in fractions of it
-    QPoint m_dragStart;
-    QPoint m_dragNow;
-    bool m_dragging = false;
+    qelm::PictureZoom m_zoom;    // shown part of the picture and the mouse modes
     int32_t m_soundRender = 0;   // render whose sound is played, 0 none
     int m_soundRate = 0;
     int m_soundChannels = 0;

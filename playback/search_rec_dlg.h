@@ -201,10 +201,9 @@ public:
     void SetPlayerLayout(int nPanes);
     // 0 pointer, 1 zoom in, 2 zoom out, 3 move; on every player.
     void SetMouseMode(int nMode);
-    void SwitchFullScreen();
-    void SetOnExtScreen(int bOn);
+    void SwitchFullScreen() override;
+    int IsFullScreen() override { return m_bFullScreen; }
     void ResizePage(BOOL bFullSize);
-    void RefreshTimeBar();
     void LayoutControls();
     // 0 to 7; other values do nothing.
     void DrawPlayerFrame(int nPlayer, BOOL bSelected);
@@ -220,7 +219,6 @@ public:
     CRect m_rcPage;
     CRect m_rcHome{235, 91, 1016, 758}; // where the main window puts the page
     int32_t m_nMonitor = 0;  // 0 the main window, 1 to 3 an extension monitor
-    int32_t m_bOnExtScreen = 0;
     int32_t m_nMouseMode = 0;
 
 protected:

@@ -29,12 +29,6 @@ void CSearchRecDlg::CreateTimeBar()
     m_pTimeBar->ShowWindow(SW_SHOW);
 }
 
-void CSearchRecDlg::RefreshTimeBar()
-{
-    if (m_pTimeBar)
-        m_pTimeBar->RebuildRows();
-}
-
 // Labels on the page's grey, the legend on the colours it names. The labels
 // draw no background of their own: the page paints it under them.
 void CSearchRecDlg::PaintControlColours(QPainter& dc)
@@ -252,8 +246,4 @@ void CSearchRecDlg::ResizePage(BOOL bFullSize)
     MoveWindow(rc, TRUE);
 }
 
-void CSearchRecDlg::SetOnExtScreen(int bOn)
-{
-    m_bOnExtScreen = bOn;
-    LayoutControls();
-}
+
