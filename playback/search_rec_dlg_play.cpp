@@ -10,6 +10,7 @@
 #include "res/strings.h"
 #include "ui/report_ctrl.h"
 
+#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDesktopServices>
 #include <QUrl>
@@ -132,7 +133,9 @@ void CSearchRecDlg::OnDblclkRecordList()
         return;
     }
 
-    if (!path.empty() && path[0] == '/') {
+    // Device paths begin with '/'; local paths may too, so the source decides.
+    const auto* source = GetDlgItemT<QComboBox>(IDC_COMBO_SOURCE);
+    if (!path.empty() && path[0] == '/' && source && source->currentIndex() == 1) {
         const std::string leaf = SafeLeafName(path);
         const std::string copy = leaf.empty() ? std::string() : m_strDownloadPath + leaf;
         const bool haveCopy = !copy.empty() && CanRead(copy);

@@ -99,6 +99,15 @@ AudioParam BuildAudioParam(const AudioParam& d)
     return a;
 }
 
+// Bytes a Base64 text decodes to: three per four letters, less the padding.
+int32_t DecodedSize(const std::string& text)
+{
+    size_t pad = 0;
+    while (pad < 2 && pad < text.size() && text[text.size() - 1 - pad] == '=')
+        ++pad;
+    return int32_t(text.size() * 3 / 4 - pad);
+}
+
 std::string Base64Of(const void* p, size_t n)
 {
     return QByteArray(static_cast<const char*>(p), qsizetype(n)).toBase64().toStdString();
@@ -250,8 +259,8 @@ void CSearchRecDlg::OnMediaParamRecv(int32_t auxPtzId, char* xml, int32_t kind)
         return;
     p->Stop();
     p->Control(8, v);
-    p->SetMediaParam(video.c_str(), int32_t(video.size() * 3 / 4), PlayBackControl::kVideoParam);
-    const int32_t na = int32_t(audio.size() * 3 / 4);
+    p->SetMediaParam(video.c_str(), DecodedSize(video), PlayBackControl::kVideoParam);
+    const int32_t na = DecodedSize(audio);
     if (na > 0)
         p->SetMediaParam(audio.c_str(), na, PlayBackControl::kAudioParam);
     p->SetPlaySeconds(0, std::atoi(ElementText(text, "VideoSeconds").c_str()));
