@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QDateTimeEdit>
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -219,6 +220,10 @@ TEST_F(PlayersTest, SynchronousStartTestsRelayRowsWithTheirOwnMap)
     empty.nChannel = 2;
     std::snprintf(empty.szName, sizeof empty.szName, "%s", "AA-BB:127.0.0.6");
     std::memset(empty.szMinuteMap, kMapNone, sizeof empty.szMinuteMap);
+    // The map has no terminator: what follows it must not count as minutes.
+    static_assert(offsetof(RelayDayStatus, oVideoParam) ==
+                  offsetof(RelayDayStatus, szMinuteMap) + sizeof(RelayDayStatus::szMinuteMap));
+    std::snprintf(empty.oVideoParam.codecName, sizeof empty.oVideoParam.codecName, "%s", "H264");
     std::memset(page->m_oPBStatus[1].oDayMap.szMinuteMap, kMapPlan, kDayMinutes);
 
     page->m_bSearchByDate = 1;

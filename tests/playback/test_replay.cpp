@@ -333,4 +333,37 @@ TEST_F(RelayReplayTest, ByDateFramesFromAnotherThreadSetThePlayerUpOnTheUiThread
     EXPECT_EQ(-1, slot.nPlayer);
 }
 
+TEST_F(RelayReplayTest, ClosingStopsEveryRelayReplayAndPeersMayEndTheirs)
+{
+    page->OnRelayReplayStarted(Video(), AudioParam{}, 30, "/rec/a.avi", Key(), 7);
+    page->OnRelayReplayStarted(Video(), AudioParam{}, 30, "/rec/b.avi", Key(), 7);
+    ASSERT_STREQ("/rec/b.avi", page->m_szRelayReplay[1]);
+    RelayDayStatus& slot = page->m_oRelayDayStatus[2];
+    slot.nIndex = 2;
+    slot.nChannel = 3;
+    std::snprintf(slot.szName, sizeof slot.szName, "%s", "AA-BB-CC:127.0.0.31");
+    slot.bPlaying = 1;
+    slot.nPlayer = 4;
+    page->GetPlayer(4)->Play();
+
+    // The serving client ends one file and the day.
+    page->OnRelayReplayStopped("/rec/a.avi");
+    EXPECT_STREQ("", page->m_szRelayReplay[0]);
+    EXPECT_FALSE(page->GetPlayer(0)->IsPlaying());
+    page->OnRelayReplayByDateStopped("AA-BB-CC:127.0.0.31", 4);  // another channel: kept
+    EXPECT_EQ(1, slot.bPlaying);
+
+    ClearJournal();
+    page->StopAllRelayReplay();
+    EXPECT_EQ((std::vector<std::vector<std::string>>{{"7", "AA-BB-CC:127.0.0.31", "11", "22", "/rec/b.avi"}}),
+              Calls("TS_InviteReplayStop"));
+    EXPECT_EQ((std::vector<std::vector<std::string>>{{"7", "AA-BB-CC:127.0.0.31", "3"}}),
+              Calls("TS_InviteReplayStopByDate"));
+
+    page->OnRelayReplayByDateStopped("AA-BB-CC:127.0.0.31", 3);
+    EXPECT_EQ(0, slot.bPlaying);
+    EXPECT_EQ(-1, slot.nPlayer);
+    EXPECT_FALSE(page->GetPlayer(4)->IsPlaying());
+}
+
 } // namespace
