@@ -162,7 +162,13 @@ struct DeviceSimulator::Core {
         case 4: sink->AlarmEvent(id, e.bytes.data(), length); break;
         case 5: {
             const int32_t value = e.a;
-            sink->MediaDataRecv(id, e.bytes.data(), length, &value, e.b);
+            if (e.header.size() == sizeof(MediaFrameHeader)) {
+                MediaFrameHeader h;
+                std::memcpy(&h, e.header.data(), sizeof h);
+                sink->MediaDataRecv(id, e.bytes.data(), length, reinterpret_cast<const int32_t*>(&h), e.b);
+            } else {
+                sink->MediaDataRecv(id, e.bytes.data(), length, &value, e.b);
+            }
             break;
         }
         case 6: sink->MediaParamRecv(id, e.text.c_str(), e.a); break;
@@ -387,21 +393,6 @@ const SimRecordFile* FindFile(const SimDevice& dev, const std::string& path)
         if (f.path == path)
             return &f;
     return nullptr;
-}
-
-// Replay parameters: Base64 of a VideoParam and an AudioParam, and the length.
-std::string ReplayParams(int32_t seconds)
-{
-    VideoParam v{};
-    std::snprintf(v.codecName, sizeof(v.codecName), "%s", "H264");
-    v.width = 1280;
-    v.height = 720;
-    v.frameRate = 25;
-    AudioParam a{};
-    const QByteArray vb = QByteArray(reinterpret_cast<const char*>(&v), sizeof(v)).toBase64();
-    const QByteArray ab = QByteArray(reinterpret_cast<const char*>(&a), sizeof(a)).toBase64();
-    return "<xml><VideoParam>" + vb.toStdString() + "</VideoParam><AudioParam>" + ab.toStdString() +
-           "</AudioParam><VideoSeconds>" + std::to_string(seconds) + "</VideoSeconds></xml>";
 }
 
 } // namespace
@@ -658,6 +649,7 @@ bool DeviceSimulator::LoadFile(const std::string& path, std::string* error)
             d.version = text(e, "Version", "V1.0.0");
             d.online = number(e, "Online", 1) != 0;
             d.talk = number(e, "Talk", 1) != 0;
+            d.directReplay = number(e, "DirectReplay", 1) != 0;
             for (const TiXmlElement* c = e->FirstChildElement(); c; c = c->NextSiblingElement()) {
                 const std::string ctag = c->Value();
                 if ((ctag == "Preset" || ctag == "RecordFile" || ctag == "Storage") &&
@@ -957,35 +949,6 @@ int32_t DeviceControl::CloseAll()
     return 0;
 }
 
-int32_t DeviceControl::StartFileReplay(int32_t auxPtzId, const char* remotePath)
-{
-    const std::optional<SimDevice> dev = OnlineDevice(*m_core, auxPtzId);
-    const SimRecordFile* file = dev ? FindFile(*dev, Str(remotePath)) : nullptr;
-    const int32_t result = file ? 0 : -1;
-    qelm::Journal::Call("CAuxPtzCtrl::StartFileReplay", {auxPtzId, remotePath}, result);
-    if (file)
-        PostEvent(m_core, auxPtzId, TextEvent(6, 1, ReplayParams(file->seconds)));
-    return result;
-}
-
-int32_t DeviceControl::ControlReplay(int32_t auxPtzId, int32_t code, int32_t value)
-{
-    qelm::Journal::Call("CAuxPtzCtrl::ControlReplay", {auxPtzId, code, value}, 0);
-    return 0;
-}
-
-uint32_t DeviceControl::Dispatch22(int32_t auxPtzId)
-{
-    qelm::Journal::Call("CAuxPtzCtrl::Dispatch22", {auxPtzId}, 0);
-    return 0;
-}
-
-uint32_t DeviceControl::Dispatch23(int32_t auxPtzId)
-{
-    qelm::Journal::Call("CAuxPtzCtrl::Dispatch23", {auxPtzId}, 0);
-    return 0;
-}
-
 int32_t DeviceControl::CreateIFrame(int32_t auxPtzId, int32_t channel)
 {
     qelm::Journal::Call("CAuxPtzCtrl::CreateIFrame", {auxPtzId, channel}, 0);
@@ -1011,22 +974,6 @@ int32_t DeviceControl::AddBroadcastDevice(int32_t auxPtzId)
 int32_t DeviceControl::StopBroadcast()
 {
     qelm::Journal::Call("CAuxPtzCtrl::StopBroadcast", {}, 0);
-    return 0;
-}
-
-int32_t DeviceControl::StartNvrReplay(int32_t auxPtzId, int32_t channel, const char* time)
-{
-    const std::optional<SimDevice> dev = OnlineDevice(*m_core, auxPtzId);
-    const int32_t result = dev ? 0 : -1;
-    qelm::Journal::Call("CAuxPtzCtrl::StartNvrReplay", {auxPtzId, channel, time}, result);
-    if (dev)
-        PostEvent(m_core, auxPtzId, TextEvent(6, 4, ReplayParams(0)));
-    return result;
-}
-
-int32_t DeviceControl::ControlNvrReplay(int32_t auxPtzId, int32_t a, int32_t b, int32_t c, const char* time)
-{
-    qelm::Journal::Call("CAuxPtzCtrl::ControlNvrReplay", {auxPtzId, a, b, c, time}, 0);
     return 0;
 }
 
@@ -1056,3 +1003,14 @@ int32_t DeviceControl::StopDownloadByTime(int32_t auxPtzId, int32_t channel)
     qelm::Journal::Call("CAuxPtzCtrl::StopDownloadByTime", {auxPtzId, channel}, 0);
     return 0;
 }
+
+namespace simdetail {
+std::optional<SimDevice> OnlineDevice(DeviceSimulator::Core& core, int32_t id)
+{
+    return ::OnlineDevice(core, id);
+}
+void PostEvent(const std::shared_ptr<DeviceSimulator::Core>& core, int32_t id, SimEvent e)
+{
+    ::PostEvent(core, id, std::move(e));
+}
+} // namespace simdetail

@@ -50,6 +50,8 @@ struct SimDevice {
     bool online = true;
     bool talk = true;       // accepts talk
     std::map<int32_t, SimAnswer> answers;  // by maintenance command code
+    // --- replay ---
+    bool directReplay = true; // Dispatch23: the device replays its files itself
 };
 
 // A device found by the camera search control: the fields of its record.
@@ -70,6 +72,10 @@ struct SimEvent {
     int32_t b = 0;
     std::string text;
     std::vector<uint8_t> bytes;
+    // --- replay ---
+    // Kind 5: the frame's 16-byte MediaFrameHeader; the event's pointer
+    // argument then points at it (else at the value a).
+    std::vector<uint8_t> header;
 };
 
 class DeviceControl;
@@ -107,6 +113,13 @@ public:
 
     struct Core;  // a control's shared state; registered while the control lives
     void Attach(const std::shared_ptr<Core>& core);
+
+    // --- replay ---
+    // What a device is doing for any control: a recorder refuses a replay by
+    // time during a download by time (-6) and the other way round (-5).
+    enum Activity : int32_t { kActivityNvrReplay = 1, kActivityTimeDownload = 2 };
+    void SetActivity(const std::string& address, int32_t port, Activity what, bool on);
+    bool HasActivity(const std::string& address, int32_t port, Activity what) const;
 
 private:
     DeviceSimulator() = default;
@@ -194,9 +207,22 @@ public:
     // Files a record search answers per page.
     static constexpr int kFilesPerPage = 20;
 
+    // --- replay ---
+    // Replays stream from worker threads, stopped and joined by the control's
+    // destruction, a new replay of the same source or its stop.
+    struct Replays;
+
 private:
     std::shared_ptr<DeviceSimulator::Core> m_core;
+    std::shared_ptr<Replays> m_replays;  // declared after m_core: goes first
 };
+
+// --- replay ---
+// The control state the replay side (device_sim_replay.cpp) reaches.
+namespace simdetail {
+std::optional<SimDevice> OnlineDevice(DeviceSimulator::Core& core, int32_t id);
+void PostEvent(const std::shared_ptr<DeviceSimulator::Core>& core, int32_t id, SimEvent e);
+} // namespace simdetail
 
 // Packs a maintenance answer's result (signed top byte) and command code.
 inline int32_t PackAuxCode(int32_t result, int32_t code)

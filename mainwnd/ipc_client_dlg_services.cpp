@@ -235,10 +235,24 @@ struct MainServices::Sinks : IMediaSinkTargets {
         qelm::FreeText(xml);
         return -1;
     }
-    // The record search page takes these once it is built.
-    void OnMediaDataRecv(int32_t, const uint8_t*, int32_t, const int32_t*, int32_t) override {}
-    void OnMediaParamRecv(int32_t, char* xml, int32_t) override { qelm::FreeText(xml); }
-    void OnNVRReplayEnd(int32_t, int32_t, int32_t) override {}
+    ISearchRecForwards* SearchPage() { return dynamic_cast<ISearchRecForwards*>(o->Page("CSearchRecDlg")); }
+    void OnMediaDataRecv(int32_t id, const uint8_t* data, int32_t length, const int32_t* pointer, int32_t) override
+    {
+        if (ISearchRecForwards* page = SearchPage())
+            page->OnMediaDataRecv(id, data, length, reinterpret_cast<const uint8_t*>(pointer));
+    }
+    void OnMediaParamRecv(int32_t id, char* xml, int32_t kind) override
+    {
+        if (ISearchRecForwards* page = SearchPage())
+            page->OnMediaParamRecv(id, xml, kind);
+        else
+            qelm::FreeText(xml);
+    }
+    void OnNVRReplayEnd(int32_t id, int32_t code, int32_t channel) override
+    {
+        if (ISearchRecForwards* page = SearchPage())
+            page->OnNVRReplayEnd(id, code, channel);
+    }
     void OnTimeDownloadProgress(int32_t, int32_t) override {}
     bool IsAlarmPane(CWnd*) override { return false; }
     bool IsMapPane(CWnd*) override { return false; }

@@ -6,6 +6,7 @@
 // interfaces below, which the page implements.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string_view>
 
@@ -91,4 +92,9 @@ public:
     // Escape in the main window leaves the page's full screen.
     virtual int IsFullScreen() { return 0; }
     virtual void SwitchFullScreen() {}
+    // Device-control replay events (UI thread). header: the frame's 16-byte
+    // MediaFrameHeader. OnMediaParamRecv takes the text (qelm::FreeText).
+    virtual void OnMediaDataRecv(int32_t auxPtzId, const uint8_t* data, int32_t length, const uint8_t* header) = 0;
+    virtual void OnMediaParamRecv(int32_t auxPtzId, char* xml, int32_t kind) = 0;
+    virtual void OnNVRReplayEnd(int32_t auxPtzId, int32_t code, int32_t channel) = 0;
 };

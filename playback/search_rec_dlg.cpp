@@ -104,6 +104,11 @@ BEGIN_MESSAGE_MAP(CSearchRecDlg, CDialog)
     ON_CBN_SELCHANGE(IDC_COMBO_MEDIA, &CSearchRecDlg::OnCbnSelchangeMedia)
     ON_MESSAGE(WM_DEV_RECFILE_RESPONSE, &CSearchRecDlg::OnSearchRemoteRecFileResponse)
     ON_MESSAGE(WM_NVR_RECFILE_RESPONSE, &CSearchRecDlg::OnQueryNVRRecFileResponse)
+    ON_MESSAGE(WM_TIMEBAR_DBLCLK, &CSearchRecDlg::OnTimeBarDblClk)
+    ON_MESSAGE(WM_PLAYER_STOP, &CSearchRecDlg::OnPlayerStop)
+    ON_MESSAGE(WM_RELAY_DAY_SETUP, &CSearchRecDlg::OnRelayDaySetup)
+    ON_BN_CLICKED(IDC_BTN_SYNC_PLAY, &CSearchRecDlg::OnBnClickedSyncPlay)
+    ON_BN_CLICKED(IDC_BTN_CUT, &CSearchRecDlg::OnBnClickedCutClip)
 END_MESSAGE_MAP()
 
 void RegisterSearchRecPage()
@@ -278,6 +283,7 @@ BOOL CSearchRecDlg::OnInitDialog()
 
     // 7, 8. The players and their snapshot folder.
     CreatePlayers();
+    InitPlayback();
 
     // 9. Cursors of the mouse modes (used by the player grid).
     const char* const cursors[] = {"aero_arrow.cur", "big.cur", "small.cur", "hand.cur"};

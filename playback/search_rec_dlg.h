@@ -15,7 +15,10 @@
 #include <QCursor>
 #include <QPointer>
 
+#include <atomic>
 #include <list>
+#include <map>
+#include <mutex>
 #include <string>
 
 class CResMsgDlg;
@@ -147,6 +150,74 @@ public:
     void OnCbnSelchangeMedia();
     void OnBnClickedCheckSync();
     void OnDtnDatetimechangeQueryDate() {}
+
+    // --- players and replays ---
+    // Asks the page to re-initialise a player (lParam: the player).
+    static constexpr UINT WM_PLAYER_STOP = WM_USER + 7025;
+    // A relay day slot's new file waits for its player (wParam: the slot).
+    static constexpr UINT WM_RELAY_DAY_SETUP = WM_USER + 7026;
+    static constexpr int kBlockSeconds = 600;
+    // Connects the result list's double click; called once by OnInitDialog.
+    void InitPlayback();
+    void OnDblclkRecordList();
+    LRESULT OnTimeBarDblClk(WPARAM wParam, LPARAM lParam);
+    LRESULT OnPlayerStop(WPARAM wParam, LPARAM lParam);
+    LRESULT OnRelayDaySetup(WPARAM wParam, LPARAM lParam);
+    void OpenReplay(int nRow, int nSecond);
+    void OnPlayerCommand(int32_t ctrlId, int32_t command, int32_t value);
+    void StopAllPlayback();
+    void OnBnClickedCutClip();
+    void OnBnClickedSyncPlay();
+    void OnTimer(UINT_PTR nIDEvent) override;
+    // Player choice: -1 when none.
+    int ChooseDirectPlayer(bool bDeviceFile) const;
+    int ChooseDayPlayer() const;
+    // Device, recorder and relay replay.
+    int StartDeviceFileReplay(const char* szRemotePath, int nRow);
+    void OnMediaParamRecv(int32_t auxPtzId, char* xml, int32_t kind) override;
+    // header: the 16-byte MediaFrameHeader of the frame.
+    void OnMediaDataRecv(int32_t auxPtzId, const uint8_t* data, int32_t length, const uint8_t* header) override;
+    void OnNVRReplayEnd(int32_t auxPtzId, int32_t code, int32_t channel) override;
+    int OnNVRReplay(PlayBackStatus cell, int nSecond);
+    void OnCtrolNVRReplay(int command, int value, PlayBackStatus& cell);
+    void OnRelayReplayStarted(const VideoParam& video, const AudioParam& audio, int nLength, const char* szFile,
+                              const TsReplayKey& key, int nLoginId);
+    // Relay library threads.
+    int OnRelayReplayData(int kind, const char* data, int length, const TsFrameInfo& info, const char* szFile);
+    int OnRelayReplayDataByDate(const char* szName, int nChannel, int kind, const char* data, int length,
+                                const TsFrameInfo& info, const VideoParam* video, const AudioParam* audio,
+                                int bNewFile, int nSeconds, int nFileStartSec);
+    void OnRelayReplayStopped(const char* szFile);
+    void OnRelayReplayByDateStopped(const char* szName, int nChannel);
+    void StopAllRelayReplay();
+    int FindRelayLoginId(const char* szName) const;
+    // Frames each player accepted from the page.
+    int64_t FramesFed(int nPlayer) const;
+
+    std::map<int32_t, CPlayBackAtl*> m_map;   // AuxPtzId -> player of its device or recorder replay
+    char m_szRelayReplay[kSlots][260] = {};
+    int32_t m_nRelayLogin[kSlots] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    TsReplayKey m_oRelayKey[kSlots] = {};
+    // Guards the relay tables (m_szRelayReplay, m_nRelayLogin, m_oRelayKey,
+    // m_oRelayDayStatus) and the players against the relay library's threads.
+    mutable std::mutex m_csRelay;
+
+private:
+    struct RelayDaySetup {
+        int pending = 0;      // posted, not yet run
+        int restart = 0;      // new parameters: the player is restarted
+        int seconds = 0;      // file length
+        int position = 0;     // first frame's second in the file
+    };
+    int FeedFrame(CPlayBackAtl* player, int kind, const uint8_t* data, int length, const uint8_t* header);
+    void EmptyPlayStatus(int nRow);
+    void ReleaseRow(int nRow);
+    int PlayerIndex(const CPlayBackAtl* player) const;
+    const DeviceInfo* FindNvrChannel(const char* szKey, int nChannel) const;
+    RelayDaySetup m_oRelaySetup[kSlots];
+    std::string m_strPlayerVideo[kSlots]; // the video text each player last received from a recorder
+    std::atomic<int64_t> m_nFramesFed[kSlots] = {};
+public:
 
     // The page's message box text shown last (tests and automation read it).
     std::string LastMessage() const;

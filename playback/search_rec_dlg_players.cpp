@@ -29,6 +29,9 @@ void CSearchRecDlg::CreatePlayers()
 void CSearchRecDlg::DestroyPlayers()
 {
     KillTimer(kStatusTimer);
+    m_map.clear();
+    // The relay library's threads feed players under this lock.
+    std::lock_guard<std::mutex> lock(m_csRelay);
     for (CPlayBackAtl*& p : m_pPlayer) {
         delete p;
         p = nullptr;

@@ -13,6 +13,7 @@
 #include "mainwnd/login_globals.h"
 #include "mainwnd/main_hooks.h"
 #include "mainwnd/main_pages.h"
+#include "media/sink_targets.h"
 #include "mainwnd/page_dlg.h"
 #include "mainwnd/user_list_dlg.h"
 #include "res/strings.h"
@@ -78,6 +79,9 @@ public:
     void SetOnExtScreen(int on) override { g_calls.push_back("rec.SetOnExtScreen " + std::to_string(on)); }
     void RefreshTimeBar() override { g_calls.push_back("rec.RefreshTimeBar"); }
     void ShowDevListGrouped() override { g_calls.push_back("rec.ShowDevListGrouped"); }
+    void OnMediaDataRecv(int32_t, const uint8_t*, int32_t, const uint8_t*) override {}
+    void OnMediaParamRecv(int32_t, char* xml, int32_t) override { qelm::FreeText(xml); }
+    void OnNVRReplayEnd(int32_t, int32_t, int32_t) override {}
 };
 
 bool WaitFor(const std::function<bool()>& done, int ms = 20000)
