@@ -144,9 +144,11 @@ enum DeviceStatusType : int32_t {
     kDevStatusTalkFailed = 7,
     kDevStatusTalkStopped = 8,
     kDevStatusUploadFailed = 15,
-    kDevStatusDownloadFailed = 16,
+    kDevStatusDownloadDone = 16,
+    kDevStatusDownloadFailed = 17,
     kDevStatusNvrChannels = 26,   // text: the NVR's channel count
     kDevStatusChannelStates = 27, // text: one digit per channel
+    kDevStatusDownloadProgress = 30, // text: <RESPONSE_PARAM start="bytes" filesize="bytes" />
 };
 
 class DeviceControl {
@@ -196,7 +198,32 @@ public:
 
 private:
     std::shared_ptr<DeviceSimulator::Core> m_core;
+
+    // --- downloads ---
+    struct Downloads;  // the control's download workers (device_sim_download.cpp)
+    std::shared_ptr<Downloads> m_downloads = NewDownloads();
+    static std::shared_ptr<Downloads> NewDownloads();
 };
+
+// --- downloads ---
+// DownloadFile copies the file's source on a worker: status 30 texts, then
+// 16 (complete) or 17 (failed; also without a source or a writable local
+// file). StopDownload ends it without an end event and removes the partial
+// copy. DownloadByTime remuxes the channel's source files inside the span
+// into one MP4 on a worker; event 8 carries 0..100 percent, 100 once at the
+// end, -1 when nothing could be written. A stop keeps what was written as a
+// closed MP4. It returns -5 while the recorder replays, -1 for an unknown
+// session or a span whose start is not before its end.
+// Recorder-wide activities that exclude each other; counted per device.
+enum class SimBusy { Replay = 0, DownloadByTime = 1 };
+namespace devsim {
+void SetBusy(const std::string& address, int32_t port, SimBusy kind, bool on);
+bool IsBusy(const std::string& address, int32_t port, SimBusy kind);
+// The control's internals its other source files use.
+std::optional<SimDevice> OnlineDeviceOf(DeviceSimulator::Core& core, int32_t id);
+bool SessionAddress(DeviceSimulator::Core& core, int32_t id, std::string* address, int32_t* port);
+void PostSimEvent(const std::shared_ptr<DeviceSimulator::Core>& core, int32_t id, SimEvent e);
+} // namespace devsim
 
 // Packs a maintenance answer's result (signed top byte) and command code.
 inline int32_t PackAuxCode(int32_t result, int32_t code)
