@@ -345,10 +345,8 @@ int32_t DeviceControl::DownloadFile(int32_t auxPtzId, int32_t flag, const char* 
     const std::optional<SimDevice> dev = devsim::OnlineDeviceOf(*m_core, auxPtzId);
     const int32_t result = dev ? 0 : -1;
     qelm::Journal::Call("CAuxPtzCtrl::DownloadFile", {auxPtzId, flag, remotePath, localPath}, result);
-    std::string address;
-    int32_t port = 0;
-    if (!devsim::SessionAddress(*m_core, auxPtzId, &address, &port))
-        return result;
+    if (!dev)
+        return result; // refused: no transfer, no end event
     // One transfer per session: a new one replaces the last.
     Downloads::StopOne(m_downloads->mutex, m_downloads->files, auxPtzId);
     auto percent = std::make_shared<std::atomic<int32_t>>(0);
@@ -357,12 +355,11 @@ int32_t DeviceControl::DownloadFile(int32_t auxPtzId, int32_t flag, const char* 
         m_downloads->percent[auxPtzId] = percent;
     }
     std::string source;
-    if (dev)
-        for (const SimRecordFile& f : dev->files)
-            if (remotePath && f.path == remotePath) {
-                source = f.source;
-                break;
-            }
+    for (const SimRecordFile& f : dev->files)
+        if (remotePath && f.path == remotePath) {
+            source = f.source;
+            break;
+        }
     if (source.empty()) {
         percent->store(-1);
         devsim::PostSimEvent(m_core, auxPtzId, StatusEvent(kDevStatusDownloadFailed));

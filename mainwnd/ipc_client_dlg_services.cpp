@@ -259,7 +259,11 @@ struct MainServices::Sinks : IMediaSinkTargets {
     void OnMediaDataRecv(int32_t, const uint8_t*, int32_t, const int32_t*, int32_t) override {}
     void OnMediaParamRecv(int32_t, char* xml, int32_t) override { qelm::FreeText(xml); }
     void OnNVRReplayEnd(int32_t, int32_t, int32_t) override {}
-    void OnTimeDownloadProgress(int32_t, int32_t) override {}
+    void OnTimeDownloadProgress(int32_t id, int32_t value) override
+    {
+        if (auto* page = dynamic_cast<ISearchRecDownloads*>(o->Page("CSearchRecDlg")))
+            page->OnTimeDownloadProgress(id, value);
+    }
     bool IsAlarmPane(CWnd*) override { return false; }
     bool IsMapPane(CWnd*) override { return false; }
     void ResetWatchInfo(CWnd*) override {}

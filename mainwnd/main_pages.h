@@ -6,6 +6,7 @@
 // interfaces below, which the page implements.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string_view>
 
@@ -43,4 +44,15 @@ class ISearchRecForwards {
 public:
     virtual ~ISearchRecForwards() = default;
     virtual void SetSearchDevInfo(DeviceInfo* device) = 0;
+};
+
+// The record search page's downloads, as the main window's sinks, relay
+// callbacks and handlers reach them.
+class ISearchRecDownloads {
+public:
+    virtual ~ISearchRecDownloads() = default;
+    virtual void OnTimeDownloadProgress(int32_t auxPtzId, int32_t value) = 0;
+    virtual void OnRelayDownloadData(const char* data, int32_t length, int64_t received, int64_t total,
+                                     const char* path) = 0;
+    virtual void OnRelayDownloadEnd(const char* path) = 0;
 };
