@@ -181,7 +181,10 @@ bool CSearchRecDlg::StartDeviceRow(int fromRow, bool first)
 
 void CSearchRecDlg::StopDeviceQueue()
 {
-    m_bDownload = 0;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_csDownload);
+        m_bDownload = 0;
+    }
     if (m_oDevInfo.pAuxPtzCtrl)
         m_oDevInfo.pAuxPtzCtrl->StopDownload(m_oDevInfo.AuxPtzId);
     SetQueueRunning(false);
