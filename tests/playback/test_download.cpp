@@ -131,6 +131,8 @@ public:
         ASSERT_TRUE(dir.isValid());
         root = dir.path().toStdString();
         journal = root + "/journal.txt";
+        // Each test its own download folders: tests run side by side.
+        data = std::make_unique<qelmtest::ScopedEnv>("QELM2_DATA", (root + "/data/").c_str());
         host.Create(nullptr, CRect(0, 0, 1024, 768));
         page = new CSearchRecDlg(&host);
         ASSERT_TRUE(page->Create(CSearchRecDlg::IDD, &host));
@@ -269,6 +271,7 @@ public:
 
     QTemporaryDir dir;
     std::string root, journal;
+    std::unique_ptr<qelmtest::ScopedEnv> data;
     CWnd host;
     CSearchRecDlg* page = nullptr;
     PageTargets targets;
@@ -611,7 +614,6 @@ double ProbeDuration(const std::string& path)
 
 TEST_F(DownloadTest, SpanOfARecorderChannelBecomesAnMp4)
 {
-    qelmtest::ScopedEnv data("QELM2_DATA", (root + "/data/").c_str());
     ASSERT_TRUE(MakeClip(root + "/src/a.mp4", 10));
     ASSERT_TRUE(MakeClip(root + "/src/b.mp4", 10));
     SimDevice sim = SimDev("127.0.0.35", 4);
