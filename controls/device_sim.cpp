@@ -36,7 +36,6 @@ struct Session {
     LoginState state = LoginState::Pending;
     bool nvr = false;  // the device was a recorder when last seen
     int32_t uploadProgress = 0;
-    int32_t downloadProgress = 0;
 };
 
 std::string Str(const char* s)
@@ -878,22 +877,6 @@ int32_t DeviceControl::UploadFile(int32_t auxPtzId, int32_t kind, const char* lo
     return result;
 }
 
-int32_t DeviceControl::DownloadFile(int32_t auxPtzId, int32_t flag, const char* remotePath, const char* localPath)
-{
-    const std::optional<SimDevice> dev = OnlineDevice(*m_core, auxPtzId);
-    const bool ok = dev && FindFile(*dev, Str(remotePath));
-    const int32_t result = dev ? 0 : -1;
-    {
-        std::lock_guard<std::mutex> lock(m_core->mutex);
-        if (auto it = m_core->sessions.find(auxPtzId); it != m_core->sessions.end())
-            it->second.downloadProgress = ok ? 100 : 0;
-    }
-    qelm::Journal::Call("CAuxPtzCtrl::DownloadFile", {auxPtzId, flag, remotePath, localPath}, result);
-    if (Known(*m_core, auxPtzId) && !ok)
-        PostEvent(m_core, auxPtzId, Status(kDevStatusDownloadFailed));
-    return result;
-}
-
 int32_t DeviceControl::WriteAUXStringEx(int32_t auxPtzId, const char* msgType, int32_t code, int32_t flag,
                                         const char* xml)
 {
@@ -909,18 +892,6 @@ int32_t DeviceControl::WriteAUXStringEx(int32_t auxPtzId, const char* msgType, i
     return result;
 }
 
-int32_t DeviceControl::GetDownloadProgress(int32_t auxPtzId)
-{
-    int32_t result = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_core->mutex);
-        if (auto it = m_core->sessions.find(auxPtzId); it != m_core->sessions.end())
-            result = it->second.downloadProgress;
-    }
-    qelm::Journal::Call("CAuxPtzCtrl::GetDownloadProgress", {auxPtzId}, result);
-    return result;
-}
-
 int32_t DeviceControl::GetUploadProgress(int32_t auxPtzId)
 {
     int32_t result = 0;
@@ -931,12 +902,6 @@ int32_t DeviceControl::GetUploadProgress(int32_t auxPtzId)
     }
     qelm::Journal::Call("CAuxPtzCtrl::GetUploadProgress", {auxPtzId}, result);
     return result;
-}
-
-int32_t DeviceControl::StopDownload(int32_t auxPtzId)
-{
-    qelm::Journal::Call("CAuxPtzCtrl::StopDownload", {auxPtzId}, 0);
-    return 0;
 }
 
 int32_t DeviceControl::CloseAll()
@@ -983,26 +948,7 @@ int32_t DeviceControl::SetTimeSync(int32_t auxPtzId, int32_t enable, int32_t all
     return 0;
 }
 
-int32_t DeviceControl::DownloadByTime(int32_t auxPtzId, int32_t channel, const char* start, const char* end,
-                                      const char* localPath)
-{
-    const std::optional<SimDevice> dev = OnlineDevice(*m_core, auxPtzId);
-    const int32_t result = dev ? 0 : -1;
-    qelm::Journal::Call("CAuxPtzCtrl::DownloadByTime", {auxPtzId, channel, start, end, localPath}, result);
-    if (dev) {
-        SimEvent e;
-        e.kind = 8;
-        e.a = 100;
-        PostEvent(m_core, auxPtzId, e);
-    }
-    return result;
-}
-
-int32_t DeviceControl::StopDownloadByTime(int32_t auxPtzId, int32_t channel)
-{
-    qelm::Journal::Call("CAuxPtzCtrl::StopDownloadByTime", {auxPtzId, channel}, 0);
-    return 0;
-}
+// ---- what the control's other source files use ----
 
 namespace simdetail {
 std::optional<SimDevice> OnlineDevice(DeviceSimulator::Core& core, int32_t id)
@@ -1012,5 +958,15 @@ std::optional<SimDevice> OnlineDevice(DeviceSimulator::Core& core, int32_t id)
 void PostEvent(const std::shared_ptr<DeviceSimulator::Core>& core, int32_t id, SimEvent e)
 {
     ::PostEvent(core, id, std::move(e));
+}
+bool SessionAddress(DeviceSimulator::Core& core, int32_t id, std::string* address, int32_t* port)
+{
+    std::lock_guard<std::mutex> lock(core.mutex);
+    auto it = core.sessions.find(id);
+    if (it == core.sessions.end())
+        return false;
+    *address = it->second.address;
+    *port = it->second.port;
+    return true;
 }
 } // namespace simdetail

@@ -157,9 +157,11 @@ enum DeviceStatusType : int32_t {
     kDevStatusTalkFailed = 7,
     kDevStatusTalkStopped = 8,
     kDevStatusUploadFailed = 15,
-    kDevStatusDownloadFailed = 16,
+    kDevStatusDownloadDone = 16,
+    kDevStatusDownloadFailed = 17,
     kDevStatusNvrChannels = 26,   // text: the NVR's channel count
     kDevStatusChannelStates = 27, // text: one digit per channel
+    kDevStatusDownloadProgress = 30, // text: <RESPONSE_PARAM start="bytes" filesize="bytes" />
 };
 
 class DeviceControl {
@@ -215,13 +217,28 @@ public:
 private:
     std::shared_ptr<DeviceSimulator::Core> m_core;
     std::shared_ptr<Replays> m_replays;  // declared after m_core: goes first
+
+    // --- downloads ---
+    struct Downloads;  // the control's download workers (device_sim_download.cpp)
+    std::shared_ptr<Downloads> m_downloads = NewDownloads();
+    static std::shared_ptr<Downloads> NewDownloads();
 };
 
-// --- replay ---
-// The control state the replay side (device_sim_replay.cpp) reaches.
+// --- replay and downloads ---
+// DownloadFile copies the file's source on a worker: status 30 texts, then
+// 16 (complete) or 17 (failed; also without a source or a writable local
+// file). StopDownload ends it without an end event and removes the partial
+// copy. DownloadByTime remuxes the channel's source files inside the span
+// into one MP4 on a worker; event 8 carries 0..100 percent, 100 once at the
+// end, -1 when nothing could be written. A stop keeps what was written as a
+// closed MP4. It returns -5 while the recorder replays, -1 for an unknown
+// session or a span whose start is not before its end.
+// The control state its other source files (device_sim_replay.cpp,
+// device_sim_download.cpp) reach.
 namespace simdetail {
 std::optional<SimDevice> OnlineDevice(DeviceSimulator::Core& core, int32_t id);
 void PostEvent(const std::shared_ptr<DeviceSimulator::Core>& core, int32_t id, SimEvent e);
+bool SessionAddress(DeviceSimulator::Core& core, int32_t id, std::string* address, int32_t* port);
 } // namespace simdetail
 
 // Packs a maintenance answer's result (signed top byte) and command code.

@@ -19,7 +19,9 @@ extern "C" {
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -411,8 +413,17 @@ struct DeviceControl::Replays {
 
 namespace {
 
-std::mutex g_activityMutex;
-std::map<std::pair<std::string, int32_t>, int32_t> g_activity;
+// Counted, so that two downloads on one device each hold it busy. Never
+// destroyed: workers may still end after static destruction began.
+struct ActivityTable {
+    std::mutex mutex;
+    std::map<std::tuple<std::string, int32_t, int32_t>, int32_t> count;
+};
+ActivityTable& Activities()
+{
+    static ActivityTable* table = new ActivityTable;
+    return *table;
+}
 
 std::shared_ptr<DeviceControl::Replays>& ReplaysOf(std::shared_ptr<DeviceControl::Replays>& r)
 {
@@ -425,16 +436,18 @@ std::shared_ptr<DeviceControl::Replays>& ReplaysOf(std::shared_ptr<DeviceControl
 
 void DeviceSimulator::SetActivity(const std::string& address, int32_t port, Activity what, bool on)
 {
-    std::lock_guard<std::mutex> lock(g_activityMutex);
-    int32_t& bits = g_activity[{address, port}];
-    bits = on ? (bits | what) : (bits & ~what);
+    ActivityTable& t = Activities();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    int32_t& n = t.count[{address, port, int32_t(what)}];
+    n = std::max(0, n + (on ? 1 : -1));
 }
 
 bool DeviceSimulator::HasActivity(const std::string& address, int32_t port, Activity what) const
 {
-    std::lock_guard<std::mutex> lock(g_activityMutex);
-    auto it = g_activity.find({address, port});
-    return it != g_activity.end() && (it->second & what) != 0;
+    ActivityTable& t = Activities();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    auto it = t.count.find({address, port, int32_t(what)});
+    return it != t.count.end() && it->second > 0;
 }
 
 int32_t DeviceControl::StartFileReplay(int32_t auxPtzId, const char* remotePath)

@@ -253,7 +253,11 @@ struct MainServices::Sinks : IMediaSinkTargets {
         if (ISearchRecForwards* page = SearchPage())
             page->OnNVRReplayEnd(id, code, channel);
     }
-    void OnTimeDownloadProgress(int32_t, int32_t) override {}
+    void OnTimeDownloadProgress(int32_t id, int32_t value) override
+    {
+        if (auto* page = dynamic_cast<ISearchRecDownloads*>(o->Page("CSearchRecDlg")))
+            page->OnTimeDownloadProgress(id, value);
+    }
     bool IsAlarmPane(CWnd*) override { return false; }
     bool IsMapPane(CWnd*) override { return false; }
     void ResetWatchInfo(CWnd*) override {}

@@ -98,3 +98,14 @@ public:
     virtual void OnMediaParamRecv(int32_t auxPtzId, char* xml, int32_t kind) = 0;
     virtual void OnNVRReplayEnd(int32_t auxPtzId, int32_t code, int32_t channel) = 0;
 };
+
+// The record search page's downloads, as the main window's sinks, relay
+// callbacks and handlers reach them.
+class ISearchRecDownloads {
+public:
+    virtual ~ISearchRecDownloads() = default;
+    virtual void OnTimeDownloadProgress(int32_t auxPtzId, int32_t value) = 0;
+    virtual void OnRelayDownloadData(const char* data, int32_t length, int64_t received, int64_t total,
+                                     const char* path) = 0;
+    virtual void OnRelayDownloadEnd(const char* path) = 0;
+};

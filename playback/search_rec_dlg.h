@@ -16,8 +16,10 @@
 #include <QPointer>
 
 #include <atomic>
+#include <cstdio>
 #include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -40,7 +42,10 @@ class CVideoToolbarDlg;
 // Registers the page's factory with the main window ("CSearchRecDlg").
 void RegisterSearchRecPage();
 
-class CSearchRecDlg : public CDialog, public ISearchRecForwards, public IPlayBackAtlEvents {
+class CSearchRecDlg : public CDialog,
+                      public ISearchRecForwards,
+                      public IPlayBackAtlEvents,
+                      public ISearchRecDownloads {
 public:
     enum {
         IDD = 149,
@@ -219,6 +224,57 @@ private:
     std::atomic<int64_t> m_nFramesFed[kSlots] = {};
 public:
 
+    // --- downloads ---
+    // Ticked result rows one after another from the device or through the
+    // relay, and a recorder channel's time span as one MP4.
+    void OnBnClickedDownload();
+    void OnBnClickedCheckAll();
+    LRESULT OnDownloadProgress(WPARAM wParam, LPARAM lParam); // WM_DOWNLOAD_PROGRESS: takes the text
+    LRESULT OnTransferEnd(WPARAM wParam, LPARAM lParam);      // WM_DEV_TRANSFER_FAILED: 16 or 17
+    // Relay library thread; the data is written at once, the progress text
+    // reaches the list on the UI thread.
+    void OnRelayDownloadData(const char* data, int32_t length, int64_t received, int64_t total,
+                             const char* path) override;
+    void OnRelayDownloadEnd(const char* path) override;
+    void OnBnClickedDownloadByTime();
+    void OnBnClickedStopDownloadByTime();
+    void OnTimeDownloadProgress(int32_t auxPtzId, int32_t value) override;
+    // A device's or peer's file name made a local one: the part after the
+    // last '/' or '\'; empty when that is empty, "." or "..".
+    static std::string SafeFileName(const std::string& remote);
+    // done * 100 / total, truncated; 0 without a total.
+    static int32_t DownloadPercent(int64_t done, int64_t total);
+    // The relay library's download calls (the stand-in has no transport yet;
+    // tests put a serving client's answers here).
+    struct RelayDloadCalls {
+        int (*start)(int login, const char* name, int streamFlag, int channel, int one, const char* path);
+        int (*stop)(int login, const char* name, int streamFlag, int channel, const char* path);
+    };
+    static RelayDloadCalls s_relayDload;
+    static constexpr uint32_t kRelayProgressMs = 800;
+
+    int32_t m_nDownloadRow = 0;
+    int32_t m_bQueueDone = 0;
+    char m_szDownloadFile[260] = {};
+    std::unique_ptr<FILE, int (*)(FILE*)> m_fileDownload{nullptr, &fclose};
+    std::string m_strDownloadTmp;        // the path of m_fileDownload
+    int32_t m_bDownloadWriteFailed = 0;  // a block of the current relay file was lost
+    uint32_t m_dwLastProgressTick = 0;
+    std::recursive_mutex m_csDownload;   // relay data thread against the window thread
+
+private:
+    bool StartDeviceRow(int fromRow, bool first);
+    void StopDeviceQueue();
+    void StartRelayQueue();
+    void StopRelayQueue();
+    bool InviteRelayRow(int row);
+    void CloseRelayTmp(bool remove);
+    void SetQueueRunning(bool running);
+    void SetRowStatus(int row, const std::string& text);
+    bool RowTicked(int row) const;
+    std::string RowPath(int row, size_t limit) const;
+
+public:
     // The page's message box text shown last (tests and automation read it).
     std::string LastMessage() const;
 

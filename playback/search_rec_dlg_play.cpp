@@ -26,17 +26,6 @@ void CopyText(char* out, size_t size, const char* text)
     std::snprintf(out, size, "%s", text ? text : "");
 }
 
-// The last path element of a name a device or peer reported, or empty when
-// it would not name a file inside the download folder.
-std::string SafeLeafName(const std::string& remote)
-{
-    const size_t cut = remote.find_last_of("/\\");
-    std::string leaf = cut == std::string::npos ? remote : remote.substr(cut + 1);
-    if (leaf.empty() || leaf == "." || leaf == "..")
-        return {};
-    return leaf;
-}
-
 bool CanRead(const std::string& path)
 {
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -136,7 +125,7 @@ void CSearchRecDlg::OnDblclkRecordList()
     // Device paths begin with '/'; local paths may too, so the source decides.
     const auto* source = GetDlgItemT<QComboBox>(IDC_COMBO_SOURCE);
     if (!path.empty() && path[0] == '/' && source && source->currentIndex() == 1) {
-        const std::string leaf = SafeLeafName(path);
+        const std::string leaf = CSearchRecDlg::SafeFileName(path);
         const std::string copy = leaf.empty() ? std::string() : m_strDownloadPath + leaf;
         const bool haveCopy = !copy.empty() && CanRead(copy);
         const bool picture = path.size() >= 4 && path.compare(path.size() - 4, 4, ".jpg") == 0;

@@ -175,6 +175,7 @@ TEST_F(ReplayTest, ReplayBlocksShorterThanTheirHeadAreDropped)
     page->m_map[cam->AuxPtzId] = page->GetPlayer(0);
     page->GetPlayer(0)->Play();
     MediaFrameHeader h{};
+    h.keyFrame = 1; // a fed stream starts at a key frame
     for (int n : {0, 10, 19}) {
         std::vector<uint8_t> block(size_t(n), 0);
         page->OnMediaDataRecv(cam->AuxPtzId, block.data(), n, reinterpret_cast<const uint8_t*>(&h));
