@@ -969,4 +969,8 @@ bool SessionAddress(DeviceSimulator::Core& core, int32_t id, std::string* addres
     *port = it->second.port;
     return true;
 }
+SimEvent TextEvent(int32_t kind, int32_t value, std::string text)
+{
+    return ::TextEvent(kind, value, std::move(text));
+}
 } // namespace simdetail

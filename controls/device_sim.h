@@ -239,6 +239,8 @@ namespace simdetail {
 std::optional<SimDevice> OnlineDevice(DeviceSimulator::Core& core, int32_t id);
 void PostEvent(const std::shared_ptr<DeviceSimulator::Core>& core, int32_t id, SimEvent e);
 bool SessionAddress(DeviceSimulator::Core& core, int32_t id, std::string* address, int32_t* port);
+// An event of that kind with a = value and a text.
+SimEvent TextEvent(int32_t kind, int32_t value, std::string text = {});
 } // namespace simdetail
 
 // Packs a maintenance answer's result (signed top byte) and command code.

@@ -39,22 +39,9 @@ void Finish(Job& job)
         job.thread.join();
 }
 
-SimEvent StatusEvent(int32_t type, std::string text = {})
-{
-    SimEvent e;
-    e.kind = 1;
-    e.a = type;
-    e.text = std::move(text);
-    return e;
-}
+SimEvent StatusEvent(int32_t type, std::string text = {}) { return simdetail::TextEvent(1, type, std::move(text)); }
 
-SimEvent ProgressEvent(int32_t value)
-{
-    SimEvent e;
-    e.kind = 8;
-    e.a = value;
-    return e;
-}
+SimEvent ProgressEvent(int32_t value) { return simdetail::TextEvent(8, value); }
 
 std::string ProgressText(uint64_t done, uint64_t total)
 {

@@ -158,14 +158,6 @@ std::string ParamsXml(const VideoParam& v, const AudioParam& a, int seconds)
            "</AudioParam><VideoSeconds>" + std::to_string(seconds) + "</VideoSeconds></xml>";
 }
 
-SimEvent TextEvent(int32_t kind, int32_t a, std::string text)
-{
-    SimEvent e;
-    e.kind = kind;
-    e.a = a;
-    e.text = std::move(text);
-    return e;
-}
 
 } // namespace
 
@@ -484,7 +476,7 @@ int32_t DeviceControl::StartFileReplay(int32_t auxPtzId, const char* remotePath)
         v.height = 720;
         v.frameRate = 25;
     }
-    simdetail::PostEvent(m_core, auxPtzId, TextEvent(6, 1, ParamsXml(v, a, seconds)));
+    simdetail::PostEvent(m_core, auxPtzId, simdetail::TextEvent(6, 1, ParamsXml(v, a, seconds)));
     if (!file->source.empty())
         ReplaysOf(m_replays)->Start(s);
     return result;
@@ -552,7 +544,7 @@ int32_t DeviceControl::StartNvrReplay(int32_t auxPtzId, int32_t channel, const c
         }
     }
     if (v.codecName[0])
-        simdetail::PostEvent(m_core, auxPtzId, TextEvent(6, 4, ParamsXml(v, a, 0)));
+        simdetail::PostEvent(m_core, auxPtzId, simdetail::TextEvent(6, 4, ParamsXml(v, a, 0)));
     ReplaysOf(m_replays)->Start(s);
     return result;
 }

@@ -3,6 +3,7 @@
 // thread paints the latest picture and raises the events.
 #include "controls/playback_control.h"
 
+#include "controls/codec_names.h"
 #include "controls/journal.h"
 #include "controls/media_params.h"
 #include "platform/logsink.h"
@@ -96,6 +97,10 @@ using qelm::PlayBackShared;
 
 namespace {
 
+using qelm::AudioCodecId;
+using qelm::FixedText;
+using qelm::VideoCodecId;
+
 constexpr int kBarHeight = 28;
 constexpr int kButtonWidth = 30;
 constexpr size_t kMaxQueueFrames = 2048;
@@ -110,28 +115,7 @@ using Notify = std::function<void(int note, int64_t value)>;
 
 double RateFactor(int32_t rate) { return rate >= 1 ? double(rate) : 1.0 / double(-rate); }
 
-std::string FixedText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
-AVCodecID VideoCodecId(const std::string& name)
-{
-    if (name == "H264" || name == "H.264")
-        return AV_CODEC_ID_H264;
-    if (name == "H265" || name == "H.265")
-        return AV_CODEC_ID_HEVC;
-    if (name == "MPEG4" || name == "MP4V")
-        return AV_CODEC_ID_MPEG4;
-    return AV_CODEC_ID_NONE;
-}
-
-AVCodecID AudioCodecId(const std::string& name)
-{
-    if (name == "G711")
-        return AV_CODEC_ID_PCM_MULAW;
-    if (name.rfind("AAC", 0) == 0 || name.rfind("MPEG4-GENERIC", 0) == 0 || name.rfind("AACG4-GENERIC", 0) == 0 ||
-        name.rfind("MP4A", 0) == 0)
-        return AV_CODEC_ID_AAC;
-    return AV_CODEC_ID_NONE;
-}
 
 // A decoder for the stream's parameters, or for a file's stream.
 AVCodecContext* OpenDecoder(const AVCodecParameters* par, AVCodecID id, const VideoParam* v, const AudioParam* a)

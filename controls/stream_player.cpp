@@ -2,6 +2,7 @@
 // from any thread, the latest picture handed to the UI thread for painting.
 #include "controls/stream_player.h"
 
+#include "controls/codec_names.h"
 #include "controls/journal.h"
 #include "controls/picture_view.h"
 #include "platform/logsink.h"
@@ -91,31 +92,16 @@ using qelm::StreamPlayerRender;
 
 namespace {
 
+using qelm::FixedText;
+using qelm::IsAacName;
+using qelm::VideoCodecId;
+
 std::atomic<int32_t> g_nextRenderId{1};
 
 constexpr int kMaxSide = qelm::kMaxPictureSide;
 
-std::string FixedText(const char* field, size_t size)
-{
-    return std::string(field, strnlen(field, size));
-}
 
-AVCodecID VideoCodecId(const std::string& name)
-{
-    if (name == "H264" || name == "H.264")
-        return AV_CODEC_ID_H264;
-    if (name == "H265" || name == "H.265")
-        return AV_CODEC_ID_HEVC;
-    if (name == "MPEG4" || name == "MP4V")
-        return AV_CODEC_ID_MPEG4;
-    return AV_CODEC_ID_NONE;
-}
 
-bool IsAacName(const std::string& name)
-{
-    return name.rfind("AAC", 0) == 0 || name.rfind("MPEG4-GENERIC", 0) == 0 || name.rfind("AACG4-GENERIC", 0) == 0 ||
-           name.rfind("MP4A", 0) == 0;
-}
 
 // An AAC-LC AudioSpecificConfig for frames that come without ADTS headers.
 bool MakeAacConfig(int sampleRate, int channels, uint8_t out[2])
