@@ -333,7 +333,7 @@ class MainWindowE2E(unittest.TestCase):
                               str(today.year), str(today.month), str(today.day))
         os.makedirs(folder)
         subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
-                        "testsrc=duration=2:size=320x240:rate=25", "-c:v", "mpeg4",
+                        "testsrc=duration=30:size=320x240:rate=25", "-c:v", "mpeg4",
                         os.path.join(folder, "000100-vv-1.mp4")], check=True)
         with open(self.copy.path("Config", "RecInfo.xml"), "w") as f:
             f.write('<?xml version="1.0" encoding="gb2312" ?>\n<RecInfo><RecScheme><SchemeName>Day</SchemeName>'
@@ -359,6 +359,23 @@ class MainWindowE2E(unittest.TestCase):
                 self.inside(app, page, 1239)), timeout=20, what="the search result")
             self.assertEqual(len(found), 1, found)
             self.assertIn("000100-vv-1.mp4", found[0])
+            # A double click on the row plays it in the first player; its
+            # status column names the player while it plays.
+            def playing():
+                rows = (self.inside(app, page, 1239) or {}).get("items") or [""]
+                cells = rows[0].split("\t")
+                return cells if len(cells) > 3 and "1:" in cells[3] else None
+            for y in (30, 28, 34, 26, 38, 24, 42):
+                app.do("dblclick", window=page, id=1239, x=60, y=y)
+                try:
+                    app.wait_for(playing, timeout=8, what="the row playing")
+                    break
+                except Exception:
+                    continue
+            app.wait_for(playing, timeout=20, what="the row playing")
+            player = os.path.join(self.pictures, "record-search-player.png")
+            app.wait_for(lambda: (app.do("save", window=page, id=10000, path=player), colours(read_png(player)[2]) > 8)[1],
+                         timeout=20, what="the recording's picture in the player")
             app.do("save", window=MAIN, path=os.path.join(self.pictures, "record-search-1920x1080.png"))
             self.exit(app)
     def test_configuration_page_and_its_default_recording_plan(self):
