@@ -319,8 +319,12 @@ BOOL CVideoManagerDlg::PreTranslateMessage(MSG* pMsg)
     }
     if (pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_RETURN)
         return TRUE;
-    if (pMsg->wParam == 115 /* VK_F4 */ &&
-        ((pMsg->lParam & (1 << 29)) || (QApplication::keyboardModifiers() & Qt::AltModifier)))
+    // Alt+F4 is a key message; posted messages share the numbers (device
+    // handles, heap texts) and must reach their handlers.
+    const bool key = pMsg->message == WM_KEYDOWN || pMsg->message == WM_SYSKEYDOWN || pMsg->message == WM_KEYUP ||
+                     pMsg->message == WM_SYSKEYUP;
+    if (key && pMsg->wParam == VK_F4 &&
+        ((pMsg->lParam & (LPARAM(1) << 29)) || (QApplication::keyboardModifiers() & Qt::AltModifier)))
         return TRUE;
     if (pMsg->message == WM_PATROL_STEP) {
         // The patrol step carries a heap name; the patrol itself is not here.

@@ -105,6 +105,32 @@ protected:
     std::unique_ptr<GridHost> gh;
 };
 
+TEST_F(GridTest, OnlyKeyMessagesCountAsAltF4)
+{
+    const LPARAM alt = LPARAM(1) << 29;
+    struct Case {
+        const char* what;
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+        BOOL consumed;
+    } cases[] = {
+        {"Alt+F4", WM_KEYDOWN, VK_F4, alt, TRUE},
+        {"Alt+F4 as a system key", WM_SYSKEYDOWN, VK_F4, alt, TRUE},
+        {"F4 alone", WM_KEYDOWN, VK_F4, 0, FALSE},
+        // A posted answer from device handle 115 whose heap text has bit 29.
+        {"posted message with 115 and bit 29", WM_USER + 5100, 115, alt | 0x1000, FALSE},
+    };
+    for (const Case& c : cases) {
+        MSG msg{};
+        msg.hwnd = G().m_hWnd;
+        msg.message = c.message;
+        msg.wParam = c.wParam;
+        msg.lParam = c.lParam;
+        EXPECT_EQ(static_cast<CWnd&>(G()).PreTranslateMessage(&msg), c.consumed) << c.what;
+    }
+}
+
 TEST_F(GridTest, SelectionFrameIsRedOnlyOnTheSelectedPane)
 {
     Click(3);
