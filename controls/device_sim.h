@@ -204,6 +204,16 @@ public:
                            const char* localPath);
     int32_t StopDownloadByTime(int32_t auxPtzId, int32_t channel);
 
+    // Not a dispatch call: how a device the simulator does not list is
+    // reached, given by the registration code right after AddDevice or
+    // AddDeviceEx (on the same turn of the UI thread): its main stream's
+    // RTSP URL. Such a device is logged in over RTSP by a worker, checked
+    // every few seconds while online and retried while not. -1 for an
+    // unknown session or one already handed over.
+    int32_t SetStreamUrl(int32_t auxPtzId, const char* url);
+    // True once the session is handed to the real back end.
+    bool IsReal(int32_t auxPtzId) const;
+
     // Delay before a log-in answer arrives.
     static constexpr int kLoginDelayMs = 20;
     // Files a record search answers per page.
