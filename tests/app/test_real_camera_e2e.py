@@ -4,6 +4,7 @@ simulator file beside it: the device control logs in over RTSP, the camera
 turns online, a double click shows its moving video, a wrong password is
 refused, and a camera that stops and starts again goes offline and comes back
 with its video."""
+import glob
 import os
 import subprocess
 import sys
@@ -156,6 +157,46 @@ class RealCameraE2E(unittest.TestCase):
             self.wait_status(app, door, LOGGED_IN, after=seen)
             self.wait_video(app, "back")
             self.exit(app)
+
+    def test_a_plan_records_a_real_camera(self):
+        storage = self.copy.path("storage")
+        os.makedirs(storage)
+        dev = ("<Dev><DevType>1</DevType><Online>0</Online><PtzPort>5000</PtzPort><LoginName>admin</LoginName>"
+               "<LoginPsw>admin</LoginPsw><VisitMod>0</VisitMod><CurNVRChannel>0</CurNVRChannel>"
+               "<NVRChannels>0</NVRChannels><UseP2P>0</UseP2P><nPltDev>0</nPltDev><OnvifDev>0</OnvifDev>"
+               f"<RtpOverRtsp>1</RtpOverRtsp><VideoPort>{self.port}</VideoPort>"
+               "<DevName>Gate</DevName><DevId>IPC100</DevId><GroupName>Default</GroupName>"
+               "<IPAddr>127.0.0.1</IPAddr><DefRes></DefRes><Resolution></Resolution></Dev>")
+        with open(self.copy.path("Config", "DevInfo.xml"), "w") as f:
+            f.write('<?xml version="1.0" encoding="gb2312" ?>\n<DevInfo><DevList>' + dev + "</DevList>"
+                    "<GroupList><Group><GroupName>Default</GroupName><nType>1</nType></Group></GroupList>"
+                    "</DevInfo>")
+        # Every day, all day.
+        with open(self.copy.path("Config", "RecInfo.xml"), "w") as f:
+            f.write('<?xml version="1.0" encoding="gb2312" ?>\n<RecInfo><RecScheme><SchemeName>Always</SchemeName>'
+                    f"<StoragePath1>{storage}</StoragePath1><OnOff>1</OnOff><RecFileTime>600</RecFileTime>"
+                    '<Dev><DevName DevId="IPC100">Gate</DevName></Dev><RecTimeList><RecTime>'
+                    "<TimeDuration>1</TimeDuration><DayOfWeek>8</DayOfWeek><StartTime>00:00:00</StartTime>"
+                    "<EndTime>23:59:59</EndTime></RecTime></RecTimeList></RecScheme></RecInfo>")
+
+        def recorded():
+            files = [p for p in glob.glob(os.path.join(storage, "**", "*"), recursive=True)
+                     if os.path.isfile(p) and os.path.getsize(p) > 50000]
+            return files or None
+
+        with self.start() as app:
+            self.login(app)
+            door = app.wait_for(lambda: self.aux_id("admin"), what="the registration")
+            self.wait_status(app, door, LOGGED_IN)
+            app.wait_for(recorded, timeout=90, what="a recording of the camera")
+            self.exit(app)
+        files = [p for p in glob.glob(os.path.join(storage, "**", "*.*"), recursive=True)
+                 if p.endswith((".avi", ".mp4")) and os.path.getsize(p) > 0]
+        self.assertTrue(files, glob.glob(os.path.join(storage, "**", "*"), recursive=True))
+        probe = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets",
+                                "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", files[0]],
+                               capture_output=True, text=True)
+        self.assertGreater(int(probe.stdout.strip() or 0), 10, probe.stderr)
 
 
 if __name__ == "__main__":
