@@ -1138,4 +1138,8 @@ SimEvent TextEvent(int32_t kind, int32_t value, std::string text)
 {
     return ::TextEvent(kind, value, std::move(text));
 }
+bool RealRefusal(DeviceSimulator::Core& core, int32_t id, const char* what)
+{
+    return ::RealRefusal(core, id, what);
+}
 } // namespace simdetail

@@ -251,6 +251,9 @@ void PostEvent(const std::shared_ptr<DeviceSimulator::Core>& core, int32_t id, S
 bool SessionAddress(DeviceSimulator::Core& core, int32_t id, std::string* address, int32_t* port);
 // An event of that kind with a = value and a text.
 SimEvent TextEvent(int32_t kind, int32_t value, std::string text = {});
+// True for a logged-in real device, which cannot do `what` over its open
+// protocols; logs that once per device.
+bool RealRefusal(DeviceSimulator::Core& core, int32_t id, const char* what);
 } // namespace simdetail
 
 // Packs a maintenance answer's result (signed top byte) and command code.
