@@ -2,6 +2,7 @@
 // maintenance, record search and replay answered from configured devices.
 #include "controls/device_sim.h"
 
+#include "controls/device_real.h"
 #include "controls/journal.h"
 #include "controls/media_params.h"
 #include "platform/logsink.h"
@@ -36,6 +37,11 @@ struct Session {
     LoginState state = LoginState::Pending;
     bool nvr = false;  // the device was a recorder when last seen
     int32_t uploadProgress = 0;
+    // --- real devices ---
+    bool simulated = false;  // the simulator answered for the device
+    bool real = false;       // handed to the real back end
+    std::string streamUrl;   // how a real device is reached (SetStreamUrl)
+    std::shared_ptr<qelm::realdev::DeviceLink> link;
 };
 
 std::string Str(const char* s)
@@ -128,6 +134,21 @@ struct DeviceSimulator::Core {
     std::mutex mutex;
     std::map<int32_t, Session> sessions;
     int32_t nextId = 1;
+    // Links of removed sessions, stopping on their own; joined when the
+    // control goes, so that no dispatch call waits for a worker.
+    std::vector<std::shared_ptr<qelm::realdev::DeviceLink>> retired;
+
+    // Stops a session's link without waiting; mutex held.
+    void Retire(Session& s)
+    {
+        if (!s.link)
+            return;
+        s.link->RequestStop();
+        retired.erase(std::remove_if(retired.begin(), retired.end(),
+                                     [](const auto& l) { return l->Finished(); }),
+                      retired.end());
+        retired.push_back(std::move(s.link));
+    }
 
     // Journals and hands an event to the sink; UI thread.
     void Deliver(const SimEvent& e, int32_t id)
@@ -195,6 +216,14 @@ struct DeviceSimulator::Core {
         for (auto& [id, s] : sessions) {
             if (s.address != address || s.port != port || s.state == LoginState::Refused)
                 continue;
+            // A device the simulator does not list is a real one; once
+            // listed, the simulator answers for it from then on.
+            if (!dev && !s.simulated)
+                continue;
+            if (!s.simulated) {
+                s.simulated = true;
+                Retire(s);
+            }
             LoginState next;
             if (!dev || !dev->online)
                 next = LoginState::Lost;
@@ -240,9 +269,9 @@ namespace {
 using CorePtr = std::shared_ptr<DeviceSimulator::Core>;
 
 // Runs fn on the UI thread after delayMs, unless the control is gone by then.
-void RunLater(const CorePtr& core, int delayMs, std::function<void(DeviceSimulator::Core&)> fn)
+// Workers hand in a weak pointer: they never own the control's state.
+void RunLater(std::weak_ptr<DeviceSimulator::Core> weak, int delayMs, std::function<void(DeviceSimulator::Core&)> fn)
 {
-    std::weak_ptr<DeviceSimulator::Core> weak = core;
     auto run = [weak, fn] {
         if (CorePtr c = weak.lock())
             fn(*c);
@@ -759,6 +788,103 @@ void DeviceControl::Unadvise()
 
 namespace {
 
+bool SessionOf(DeviceSimulator::Core& core, int32_t id, std::string* address, int32_t* port)
+{
+    std::lock_guard<std::mutex> lock(core.mutex);
+    auto it = core.sessions.find(id);
+    if (it == core.sessions.end())
+        return false;
+    *address = it->second.address;
+    *port = it->second.port;
+    return true;
+}
+
+bool Known(DeviceSimulator::Core& core, int32_t id)
+{
+    std::lock_guard<std::mutex> lock(core.mutex);
+    return core.sessions.count(id) != 0;
+}
+
+// A real session's new state, on the UI thread: the status event the
+// simulator would send for the same change.
+void ApplyReal(DeviceSimulator::Core& core, int32_t id, const qelm::realdev::Outcome& o)
+{
+    std::string name;
+    LoginState next = o.state == qelm::realdev::LinkState::Online    ? LoginState::Online
+                      : o.state == qelm::realdev::LinkState::Refused ? LoginState::Refused
+                                                                      : LoginState::Lost;
+    {
+        std::lock_guard<std::mutex> lock(core.mutex);
+        auto it = core.sessions.find(id);
+        if (it == core.sessions.end() || it->second.simulated || it->second.state == next)
+            return;
+        it->second.state = next;
+        name = it->second.address + ":" + std::to_string(it->second.port);
+    }
+    if (next == LoginState::Online)
+        qelm::PlatformLog(6, "Device control: %s logged in.", name.c_str());
+    else
+        qelm::PlatformLog(4, "Device control: %s %s: %s", name.c_str(),
+                          next == LoginState::Refused ? "refused the log-in" : "is not reachable", o.reason.c_str());
+    core.Deliver(Status(next == LoginState::Online    ? kDevStatusLoggedIn
+                        : next == LoginState::Refused ? kDevStatusRefused
+                                                      : kDevStatusLost),
+                 id);
+}
+
+// Hands a session the simulator does not answer for to the real back end;
+// UI thread, after the registration code had its chance to give the URL.
+void StartReal(const CorePtr& core, int32_t id)
+{
+    qelm::realdev::DeviceAccess access;
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(core->mutex);
+        auto it = core->sessions.find(id);
+        if (it == core->sessions.end() || it->second.simulated || it->second.real)
+            return;
+        Session& s = it->second;
+        s.real = true;
+        access = {s.streamUrl, s.user, s.password};
+        name = s.address + ":" + std::to_string(s.port);
+    }
+    if (access.url.empty()) {
+        qelm::realdev::LogOnce("no-url " + name, "Device control: " + name +
+                                                     " has no RTSP stream to log in with; it stays offline.");
+        ApplyReal(*core, id, {qelm::realdev::LinkState::Lost, "no RTSP stream"});
+        return;
+    }
+    std::weak_ptr<DeviceSimulator::Core> weak = core;
+    auto link = std::make_shared<qelm::realdev::DeviceLink>(access, [weak, id](const qelm::realdev::Outcome& o) {
+        RunLater(weak, 0, [id, o](DeviceSimulator::Core& c) { ApplyReal(c, id, o); });
+    });
+    std::lock_guard<std::mutex> lock(core->mutex);
+    auto it = core->sessions.find(id);
+    if (it == core->sessions.end()) {
+        link->RequestStop();
+        core->retired.push_back(std::move(link));
+    } else {
+        it->second.link = std::move(link);
+    }
+}
+
+// True when the session is a real device that is logged in; then logs once
+// that `what` is beyond what its open protocols offer.
+bool RealRefusal(DeviceSimulator::Core& core, int32_t id, const char* what)
+{
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(core.mutex);
+        auto it = core.sessions.find(id);
+        if (it == core.sessions.end() || !it->second.real || it->second.state != LoginState::Online)
+            return false;
+        name = it->second.address + ":" + std::to_string(it->second.port);
+    }
+    qelm::realdev::LogOnce(std::string(what) + " " + name, "Device control: " + name + ": " + what +
+                                                               " is not offered over RTSP; refused.");
+    return true;
+}
+
 int32_t Login(const CorePtr& core, const char* address, int32_t port, const char* user, const char* password)
 {
     int32_t id;
@@ -787,13 +913,18 @@ int32_t Login(const CorePtr& core, const char* address, int32_t port, const char
         for (const auto& [sid, e] : c.Reconcile(address, port))
             c.Deliver(e, sid);
     });
+    // The registration code gives a real device's stream right after this
+    // call, on the same turn of the UI thread; the hand-over comes after.
+    std::weak_ptr<DeviceSimulator::Core> weak = core;
+    RunLater(core, 0, [id, weak](DeviceSimulator::Core& c) {
+        std::string address;
+        int32_t port = 0;
+        if (!SessionOf(c, id, &address, &port) || c.sim->Device(address, port))
+            return;
+        if (CorePtr p = weak.lock())
+            StartReal(p, id);
+    });
     return id;
-}
-
-bool Known(DeviceSimulator::Core& core, int32_t id)
-{
-    std::lock_guard<std::mutex> lock(core.mutex);
-    return core.sessions.count(id) != 0;
 }
 
 } // namespace
@@ -812,12 +943,34 @@ int32_t DeviceControl::AddDeviceEx(const char* address, uint16_t port, const cha
     return id;
 }
 
+int32_t DeviceControl::SetStreamUrl(int32_t auxPtzId, const char* url)
+{
+    std::lock_guard<std::mutex> lock(m_core->mutex);
+    auto it = m_core->sessions.find(auxPtzId);
+    if (it == m_core->sessions.end() || it->second.real)
+        return -1;
+    it->second.streamUrl = Str(url);
+    return 0;
+}
+
+bool DeviceControl::IsReal(int32_t auxPtzId) const
+{
+    std::lock_guard<std::mutex> lock(m_core->mutex);
+    auto it = m_core->sessions.find(auxPtzId);
+    return it != m_core->sessions.end() && it->second.real;
+}
+
 int32_t DeviceControl::DelDevice(int32_t auxPtzId)
 {
     int32_t result;
     {
         std::lock_guard<std::mutex> lock(m_core->mutex);
-        result = m_core->sessions.erase(auxPtzId) ? 0 : -1;
+        auto it = m_core->sessions.find(auxPtzId);
+        result = it == m_core->sessions.end() ? -1 : 0;
+        if (it != m_core->sessions.end()) {
+            m_core->Retire(it->second);
+            m_core->sessions.erase(it);
+        }
     }
     qelm::Journal::Call("CAuxPtzCtrl::DelDevice", {auxPtzId}, result);
     return result;
@@ -828,6 +981,7 @@ int32_t DeviceControl::PtzControl(int32_t auxPtzId, const char* xml)
     const std::string text = Str(xml);
     const std::optional<SimDevice> dev = OnlineDevice(*m_core, auxPtzId);
     const int32_t result = dev ? 0 : -1;
+    RealRefusal(*m_core, auxPtzId, "PTZ");
     qelm::Journal::Call("CAuxPtzCtrl::PtzControl", {auxPtzId, text}, result);
     if (!dev)
         return result;
@@ -853,6 +1007,8 @@ int32_t DeviceControl::Speak(int32_t auxPtzId, int32_t on)
     const std::optional<SimDevice> dev = OnlineDevice(*m_core, auxPtzId);
     const bool known = Known(*m_core, auxPtzId);
     const int32_t result = known ? 0 : -1;
+    if (on)
+        RealRefusal(*m_core, auxPtzId, "talk");
     qelm::Journal::Call("CAuxPtzCtrl::Speak", {auxPtzId, on}, result);
     if (known) {
         const int32_t type = !on ? kDevStatusTalkStopped : dev && dev->talk ? kDevStatusTalkOk : kDevStatusTalkFailed;
@@ -866,6 +1022,7 @@ int32_t DeviceControl::UploadFile(int32_t auxPtzId, int32_t kind, const char* lo
     const std::optional<SimDevice> dev = OnlineDevice(*m_core, auxPtzId);
     const bool ok = dev && FileExists(Str(localPath));
     const int32_t result = dev ? 0 : -1;
+    RealRefusal(*m_core, auxPtzId, "file upload");
     {
         std::lock_guard<std::mutex> lock(m_core->mutex);
         if (auto it = m_core->sessions.find(auxPtzId); it != m_core->sessions.end())
@@ -881,8 +1038,13 @@ int32_t DeviceControl::WriteAUXStringEx(int32_t auxPtzId, const char* msgType, i
                                         const char* xml)
 {
     const std::optional<SimDevice> dev = OnlineDevice(*m_core, auxPtzId);
-    const int32_t result = dev ? 0 : -1;
+    // A logged-in real device has no maintenance channel over RTSP: the
+    // request is taken and answered as a device answers one it refuses.
+    const bool refused = !dev && RealRefusal(*m_core, auxPtzId, ("maintenance command " + std::to_string(code)).c_str());
+    const int32_t result = dev || refused ? 0 : -1;
     qelm::Journal::Call("CAuxPtzCtrl::WriteAUXStringEx", {auxPtzId, msgType, code, flag, xml}, result);
+    if (refused)
+        PostEvent(m_core, auxPtzId, TextEvent(3, PackAuxCode(-1, code), {}));
     if (!dev)
         return result;
     // Time set and reboot are taken without an answer the client reads, but a
@@ -908,6 +1070,8 @@ int32_t DeviceControl::CloseAll()
 {
     {
         std::lock_guard<std::mutex> lock(m_core->mutex);
+        for (auto& [id, s] : m_core->sessions)
+            m_core->Retire(s);
         m_core->sessions.clear();
     }
     qelm::Journal::Call("CAuxPtzCtrl::CloseAll", {}, 0);
@@ -930,6 +1094,7 @@ int32_t DeviceControl::AddBroadcastDevice(int32_t auxPtzId)
 {
     // The device answers a broadcast like a talk start.
     const std::optional<SimDevice> dev = OnlineDevice(*m_core, auxPtzId);
+    RealRefusal(*m_core, auxPtzId, "broadcast");
     qelm::Journal::Call("CAuxPtzCtrl::AddBroadcastDevice", {auxPtzId}, 0);
     if (Known(*m_core, auxPtzId))
         PostEvent(m_core, auxPtzId, Status(dev && dev->talk ? kDevStatusTalkOk : kDevStatusTalkFailed));
@@ -972,5 +1137,9 @@ bool SessionAddress(DeviceSimulator::Core& core, int32_t id, std::string* addres
 SimEvent TextEvent(int32_t kind, int32_t value, std::string text)
 {
     return ::TextEvent(kind, value, std::move(text));
+}
+bool RealRefusal(DeviceSimulator::Core& core, int32_t id, const char* what)
+{
+    return ::RealRefusal(core, id, what);
 }
 } // namespace simdetail

@@ -204,6 +204,16 @@ public:
                            const char* localPath);
     int32_t StopDownloadByTime(int32_t auxPtzId, int32_t channel);
 
+    // Not a dispatch call: how a device the simulator does not list is
+    // reached, given by the registration code right after AddDevice or
+    // AddDeviceEx (on the same turn of the UI thread): its main stream's
+    // RTSP URL. Such a device is logged in over RTSP by a worker, checked
+    // every few seconds while online and retried while not. -1 for an
+    // unknown session or one already handed over.
+    int32_t SetStreamUrl(int32_t auxPtzId, const char* url);
+    // True once the session is handed to the real back end.
+    bool IsReal(int32_t auxPtzId) const;
+
     // Delay before a log-in answer arrives.
     static constexpr int kLoginDelayMs = 20;
     // Files a record search answers per page.
@@ -241,6 +251,9 @@ void PostEvent(const std::shared_ptr<DeviceSimulator::Core>& core, int32_t id, S
 bool SessionAddress(DeviceSimulator::Core& core, int32_t id, std::string* address, int32_t* port);
 // An event of that kind with a = value and a text.
 SimEvent TextEvent(int32_t kind, int32_t value, std::string text = {});
+// True for a logged-in real device, which cannot do `what` over its open
+// protocols; logs that once per device.
+bool RealRefusal(DeviceSimulator::Core& core, int32_t id, const char* what);
 } // namespace simdetail
 
 // Packs a maintenance answer's result (signed top byte) and command code.

@@ -301,6 +301,7 @@ int32_t DeviceControl::DownloadFile(int32_t auxPtzId, int32_t flag, const char* 
 {
     const std::optional<SimDevice> dev = simdetail::OnlineDevice(*m_core, auxPtzId);
     const int32_t result = dev ? 0 : -1;
+    simdetail::RealRefusal(*m_core, auxPtzId, "file download");
     qelm::Journal::Call("CAuxPtzCtrl::DownloadFile", {auxPtzId, flag, remotePath, localPath}, result);
     if (!dev)
         return result; // refused: no transfer, no end event
@@ -353,6 +354,7 @@ int32_t DeviceControl::DownloadByTime(int32_t auxPtzId, int32_t channel, const c
                                       const char* localPath)
 {
     const std::optional<SimDevice> dev = simdetail::OnlineDevice(*m_core, auxPtzId);
+    simdetail::RealRefusal(*m_core, auxPtzId, "download by time");
     const int64_t from = EpochOf(start ? start : ""), to = EpochOf(end ? end : "");
     std::string address;
     int32_t port = 0;

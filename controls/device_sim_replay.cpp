@@ -445,6 +445,7 @@ bool DeviceSimulator::HasActivity(const std::string& address, int32_t port, Acti
 int32_t DeviceControl::StartFileReplay(int32_t auxPtzId, const char* remotePath)
 {
     const std::optional<SimDevice> dev = simdetail::OnlineDevice(*m_core, auxPtzId);
+    simdetail::RealRefusal(*m_core, auxPtzId, "replay of a device file");
     const SimRecordFile* file = nullptr;
     if (dev)
         for (const SimRecordFile& f : dev->files)
@@ -511,6 +512,7 @@ uint32_t DeviceControl::Dispatch23(int32_t auxPtzId)
 int32_t DeviceControl::StartNvrReplay(int32_t auxPtzId, int32_t channel, const char* time)
 {
     const std::optional<SimDevice> dev = simdetail::OnlineDevice(*m_core, auxPtzId);
+    simdetail::RealRefusal(*m_core, auxPtzId, "replay by time");
     std::string date;
     int second = 0;
     int32_t result = dev && ParseTime(Str(time), &date, &second) ? 0 : -1;

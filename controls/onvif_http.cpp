@@ -165,7 +165,8 @@ bool ParseUrl(std::string_view url, Url* out)
     return true;
 }
 
-int ParseHttpReply(std::string_view raw, bool complete, HttpReply* reply, bool* needMore)
+int ParseHttpReply(std::string_view raw, bool complete, HttpReply* reply, bool* needMore,
+                   std::string_view protocol)
 {
     if (needMore)
         *needMore = false;
@@ -184,7 +185,7 @@ int ParseHttpReply(std::string_view raw, bool complete, HttpReply* reply, bool* 
     // Status line: HTTP/1.x NNN text
     const std::size_t lineEnd = head.find("\r\n");
     std::string_view status = head.substr(0, lineEnd);
-    if (status.size() < 12 || status.substr(0, 5) != "HTTP/")
+    if (status.size() < 12 || status.substr(0, protocol.size()) != protocol)
         return kHttpMalformed;
     const std::size_t sp = status.find(' ');
     if (sp == std::string_view::npos || sp + 4 > status.size())
@@ -249,6 +250,8 @@ int ParseHttpReply(std::string_view raw, bool complete, HttpReply* reply, bool* 
         if (rest.size() < length)
             return more();
         r.body = std::string(rest.substr(0, length));
+    } else if (protocol != "HTTP/") {
+        // An RTSP answer without a length has no body.
     } else {
         // Body runs to the end of the connection.
         if (!complete)

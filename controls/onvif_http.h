@@ -38,8 +38,10 @@ enum HttpResult {
 
 // Parses a whole reply (status line, headers, body plain or chunked). With
 // `complete` false, an unfinished reply gives kHttpMalformed and *needMore
-// true. The body is bounded by kMaxReply.
-int ParseHttpReply(std::string_view raw, bool complete, HttpReply* reply, bool* needMore = nullptr);
+// true. The body is bounded by kMaxReply. `protocol` is the status line's
+// start ("RTSP/" answers have the same form).
+int ParseHttpReply(std::string_view raw, bool complete, HttpReply* reply, bool* needMore = nullptr,
+                   std::string_view protocol = "HTTP/");
 
 // One POST. `headers` are extra header lines, each ending in "\r\n".
 // `cancel` (may be null) ends the wait early when it becomes true.

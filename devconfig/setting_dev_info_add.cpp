@@ -11,6 +11,7 @@
 #include "core/userinfo.h"
 #include "devices/dev_teardown.h"
 #include "devices/dev_tree.h"
+#include "devices/device_access.h"
 #include "devices/device_services.h"
 #include "mainwnd/cloud_login.h"
 #include "mainwnd/login_globals.h"
@@ -155,6 +156,7 @@ void CSettingDevInfoDlg::RegisterRow(DeviceInfo& d, const char* caller, bool tim
         d.AuxPtzId = d.VisitMod == 2 ? g_pAuxPtzCtrl->AddDeviceEx(d.IPAddr, static_cast<uint16_t>(d.PtzPort),
                                                                     d.LoginName, d.LoginPsw)
                                      : g_pAuxPtzCtrl->AddDevice(d.IPAddr, d.PtzPort, d.LoginName, d.LoginPsw);
+    GiveDeviceControlStream(g_pAuxPtzCtrl, d);
     if (timeSync && g_pAuxPtzCtrl) {
         const DispInfoSetting& cfg = g_DispInfoSetting;
         g_pAuxPtzCtrl->SetTimeSync(d.AuxPtzId, cfg.SyncTimeEnable, cfg.SyncTimeDiff, cfg.SyncTimeInterval);

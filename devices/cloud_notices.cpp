@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "core/userinfo.h"
 #include "devices/dev_teardown.h"
+#include "devices/device_access.h"
 #include "devices/dev_tree.h"
 #include "devices/device_services.h"
 #include "devices/first_run.h"
@@ -139,6 +140,7 @@ void RegisterWithCredentials(DeviceInfo& d)
     if (!g_pAuxPtzCtrl || !d.LoginName[0] || !d.LoginPsw[0])
         return;
     d.AuxPtzId = g_pAuxPtzCtrl->AddDevice(d.IPAddr, d.PtzPort, d.LoginName, d.LoginPsw);
+    GiveDeviceControlStream(g_pAuxPtzCtrl, d);
     const DispInfoSetting& cfg = g_DispInfoSetting;
     g_pAuxPtzCtrl->SetTimeSync(d.AuxPtzId, cfg.SyncTimeEnable, cfg.SyncTimeDiff, cfg.SyncTimeInterval);
 }

@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "core/recinfo.h"
 #include "core/userinfo.h"
+#include "devices/device_access.h"
 #include "media/aux_ptz_events.h"
 #include "media/control_wrappers.h"
 #include "media/rtsp_events.h"
@@ -250,6 +251,7 @@ int CDevTree::Init()
                          ? g_pAuxPtzCtrl->AddDeviceEx(d.IPAddr, static_cast<uint16_t>(d.PtzPort), d.LoginName,
                                                       d.LoginPsw)
                          : g_pAuxPtzCtrl->AddDevice(d.IPAddr, d.PtzPort, d.LoginName, d.LoginPsw);
+        GiveDeviceControlStream(g_pAuxPtzCtrl, d);
         // The password stays out of the log and its network copy.
         WriteLog(6, "CDevTree::Init():Add a device channel, DevName=%s, AuxPtzId=%ld, ip=%s, port=%d, name=%s",
                  d.DevName, static_cast<long>(d.AuxPtzId), d.IPAddr, d.PtzPort, d.LoginName);

@@ -6,6 +6,7 @@
 #include "core/userinfo.h"
 #include "devices/dev_teardown.h"
 #include "devices/dev_tree.h"
+#include "devices/device_access.h"
 #include "devices/device_services.h"
 #include "media/control_wrappers.h"
 #include "media/rtsp_events.h"
@@ -82,6 +83,7 @@ void Register(DeviceInfo& d, bool sinks, bool timeSync)
     if (!g_pAuxPtzCtrl)
         return;
     d.AuxPtzId = g_pAuxPtzCtrl->AddDevice(d.IPAddr, d.PtzPort, d.LoginName, d.LoginPsw);
+    GiveDeviceControlStream(g_pAuxPtzCtrl, d);
     if (timeSync) {
         const DispInfoSetting& cfg = g_DispInfoSetting;
         g_pAuxPtzCtrl->SetTimeSync(d.AuxPtzId, cfg.SyncTimeEnable, cfg.SyncTimeDiff, cfg.SyncTimeInterval);

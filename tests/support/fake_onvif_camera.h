@@ -232,6 +232,12 @@ public:
                 out.push_back(r);
         return out;
     }
+    // Every request so far, in arrival order.
+    std::vector<Request> AllRequests() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_requests;
+    }
     // Held requests of this operation whose client had closed the connection
     // by the time they were released.
     int Abandoned(const std::string& op) const
