@@ -415,14 +415,6 @@ SimAnswer AuxAnswer(const SimDevice& dev, int32_t code, const std::string& reque
     }
 }
 
-const SimRecordFile* FindFile(const SimDevice& dev, const std::string& path)
-{
-    for (const SimRecordFile& f : dev.files)
-        if (f.path == path)
-            return &f;
-    return nullptr;
-}
-
 } // namespace
 
 // ---- DeviceSimulator ----

@@ -90,7 +90,7 @@ SimDevice Camera()
         char path[64], start[32];
         snprintf(path, sizeof(path), "/mnt/sd1/20261210/%02d0000-1.avi", i % 24);
         snprintf(start, sizeof(start), "20261210 %02d:00:00", i % 24);
-        d.files.push_back({path, uint64_t(1000 + i), start, 600, 1, 'A'});
+        d.files.push_back({path, uint64_t(1000 + i), start, 600, 1, 'A', {}});
     }
     return d;
 }

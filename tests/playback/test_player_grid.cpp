@@ -101,8 +101,9 @@ TEST_F(PlayerGridTest, PlayersAndControlsFollowThePage)
     CSearchRecDlg::GetPaneRects(4, 0, 1024, 408, 0, rc);
     for (int i = 0; i < CSearchRecDlg::kSlots; ++i) {
         EXPECT_EQ(i < 4, Shown(i)) << i;
-        if (i < 4)
+        if (i < 4) {
             EXPECT_EQ(QRect(rc[i].left, rc[i].top, rc[i].Width(), rc[i].Height()), Geometry(i)) << i;
+        }
     }
     auto at = [&](UINT id) { return page->GetDlgItem(id)->geometry(); };
     EXPECT_EQ(QRect(3, 423, 77, 28), at(CSearchRecDlg::IDC_BTN_BYFILE));

@@ -343,7 +343,7 @@ TEST_F(SearchRecDlgTest, DeviceSearchAsksEveryPageAndListsEachFileOnce)
         char start[32], path[64];
         std::snprintf(start, sizeof start, "20261120 08:%02d:00", i);
         std::snprintf(path, sizeof path, "/mnt/sd/20261120/08%02d00-av-1.mp4", i);
-        sim.files.push_back({path, uint64_t(1000 + i), start, 60, 1, 'A'});
+        sim.files.push_back({path, uint64_t(1000 + i), start, 60, 1, 'A', {}});
     }
     const int32_t id = Login(sim);
     DeviceInfo cam = Online(Device("CAM7", "front", 1, "127.0.0.21"), id);
@@ -481,7 +481,7 @@ TEST_F(SearchRecDlgTest, ByDateSlotsLocalAndRecorderChannels)
 {
     SimDevice nvr = SimDev("127.0.0.41", 4);
     nvr.channels = 4;
-    nvr.files.push_back({"/nvr/ch3.mp4", 100, "20261120 10:00:00", 120, 3, 'B'});
+    nvr.files.push_back({"/nvr/ch3.mp4", 100, "20261120 10:00:00", 120, 3, 'B', {}});
     const int32_t id = Login(nvr);
     DeviceInfo ch2 = Online(Device("NVR1", "Channel-2", 4, "127.0.0.41", 2), id);
     DeviceInfo ch3 = Online(Device("NVR1", "Channel-3", 4, "127.0.0.41", 3), id);
