@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -1272,7 +1273,8 @@ int32_t PlayBackControl::SliderSeconds(int x) const
     const QRect s = SliderRect();
     if (s.width() <= 0 || m_length <= 0)
         return 0;
-    return int32_t(std::clamp(double(x - s.left()) / s.width(), 0.0, 1.0) * m_length);
+    // The nearest second: a pixel spans more than a second only on long files.
+    return int32_t(std::lround(std::clamp(double(x - s.left()) / s.width(), 0.0, 1.0) * m_length));
 }
 
 void PlayBackControl::resizeEvent(QResizeEvent* event)

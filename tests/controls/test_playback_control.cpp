@@ -51,8 +51,14 @@ struct Media {
     std::vector<mp4test::Frame> video;
     std::vector<mp4test::Frame> audio;  // 20 ms of mu-law each
     std::string mp4, avi;
-    std::string alawAvi, aacMp4;        // 440 Hz at 8 kHz A-law, at 16 kHz AAC
-    // The sound of each file as ffmpeg decodes its source: 16-bit mono PCM.
+    std::string h264, ul;               // the sources
+};
+
+// For the sound: the files above, an A-law AVI (ffmpeg) and an AAC MP4
+// (CMP4Writer) of the same pictures, and the sound of each as ffmpeg decodes
+// its source (16-bit mono PCM).
+struct SoundMedia {
+    std::string mulawMp4, mulawAvi, alawAvi, aacMp4;
     QByteArray mulawPcm, alawPcm, aacPcm;
 };
 
@@ -69,6 +75,8 @@ Media* MakeMedia()
     auto* m = new Media;
     const std::string d = m->dir.path().toStdString();
     const std::string h264 = d + "/count.h264", ul = d + "/tone.ul";
+    m->h264 = h264;
+    m->ul = ul;
     const auto v = mp4test::Run("ffmpeg -nostdin -v error -y -f lavfi -i \"nullsrc=s=320x240:r=25,"
                                 "geq=lum='255*mod(floor(N/pow(2\\,floor(X/20)))\\,2)':cb=128:cr=128\" -t " +
                                 std::to_string(kSeconds) +
@@ -125,6 +133,23 @@ Media* MakeMedia()
     if (writing.size() > 4 && writing.substr(writing.size() - 4) == ".tmp")
         writing.resize(writing.size() - 4);
     m->avi = writing;
+    return m;
+}
+
+Media& TheMedia()
+{
+    static Media* m = MakeMedia();
+    return *m;
+}
+
+SoundMedia* MakeSoundMedia()
+{
+    Media& media = TheMedia();
+    auto* m = new SoundMedia;
+    m->mulawMp4 = media.mp4;
+    m->mulawAvi = media.avi;
+    const std::string d = media.dir.path().toStdString(), h264 = media.h264, ul = media.ul;
+    VideoParam vp = mp4test::H264Param(kW, kH);
 
     // A-law: muxed by ffmpeg, as a device's own file would be.
     const std::string al = d + "/tone.al", aac = d + "/tone.aac";
@@ -149,10 +174,10 @@ Media* MakeMedia()
     const std::string aacMp4 = d + "/aac.mp4";
     if (!aacFrames.empty() && aw.OpenWrite(aacMp4.c_str(), &vp, &aacParam) == 0) {
         size_t vi = 0, ai = 0;
-        while (vi < m->video.size() || ai < aacFrames.size()) {
+        while (vi < media.video.size() || ai < aacFrames.size()) {
             const int64_t vt = int64_t(vi) * 40, at = int64_t(ai) * 64;
-            if (vi < m->video.size() && (ai >= aacFrames.size() || vt <= at)) {
-                const auto& f = m->video[vi++];
+            if (vi < media.video.size() && (ai >= aacFrames.size() || vt <= at)) {
+                const auto& f = media.video[vi++];
                 aw.WriteOneFrame(1, f.data.data(), int(f.data.size()), vt, f.key ? 1 : 0);
             } else {
                 const auto& f = aacFrames[ai++];
@@ -168,9 +193,9 @@ Media* MakeMedia()
     return m;
 }
 
-Media& TheMedia()
+SoundMedia& TheSoundMedia()
 {
-    static Media* m = MakeMedia();
+    static SoundMedia* m = MakeSoundMedia();
     return *m;
 }
 
@@ -659,17 +684,19 @@ double Crossings(const QByteArray& pcm, int rate)
 
 struct SoundCase {
     const char* name;
-    std::string Media::*file;
-    QByteArray Media::*reference;
+    std::string SoundMedia::*file;
+    QByteArray SoundMedia::*reference;
     int rate;
 };
+
+void PrintTo(const SoundCase& c, std::ostream* os) { *os << c.name; }
 
 class PlayBackSound : public ::testing::TestWithParam<SoundCase> {};
 
 TEST_P(PlayBackSound, FilePlaysItsSoundInOrderWithThePicturesUntilPausedOrSwitchedOff)
 {
     const SoundCase& c = GetParam();
-    Media& m = TheMedia();
+    SoundMedia& m = TheSoundMedia();
     const std::string file = m.*c.file;
     const QByteArray& reference = m.*c.reference;
     ASSERT_TRUE(!file.empty() && std::filesystem::exists(file)) << c.name;
@@ -725,10 +752,10 @@ TEST_P(PlayBackSound, FilePlaysItsSoundInOrderWithThePicturesUntilPausedOrSwitch
 
 INSTANTIATE_TEST_SUITE_P(
     Codecs, PlayBackSound,
-    ::testing::Values(SoundCase{"mulaw_mp4", &Media::mp4, &Media::mulawPcm, 8000},
-                      SoundCase{"mulaw_avi", &Media::avi, &Media::mulawPcm, 8000},
-                      SoundCase{"alaw_avi", &Media::alawAvi, &Media::alawPcm, 8000},
-                      SoundCase{"aac_mp4", &Media::aacMp4, &Media::aacPcm, 16000}),
+    ::testing::Values(SoundCase{"mulaw_mp4", &SoundMedia::mulawMp4, &SoundMedia::mulawPcm, 8000},
+                      SoundCase{"mulaw_avi", &SoundMedia::mulawAvi, &SoundMedia::mulawPcm, 8000},
+                      SoundCase{"alaw_avi", &SoundMedia::alawAvi, &SoundMedia::alawPcm, 8000},
+                      SoundCase{"aac_mp4", &SoundMedia::aacMp4, &SoundMedia::aacPcm, 16000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PlayBackSound, SoundOffFromTheStartHandsOverNothing)
@@ -819,8 +846,9 @@ TEST(PlayBackStream, SoundAndStepsOnAFedStream)
     // The sound of the frames the steps passed is not played late: it starts
     // at the 11th frame, 400 ms (20 pieces of G.711) into the stream.
     const qsizetype from = 20 * 160 * 2;
-    ASSERT_LE(from + rec.all.size(), m.mulawPcm.size());
-    EXPECT_TRUE(rec.all == m.mulawPcm.mid(from, rec.all.size()));
+    const QByteArray source = DecodeToPcm(m.ul, "-f mulaw -ar 8000 -ac 1", m.dir.path().toStdString() + "/fed.raw");
+    ASSERT_LE(from + rec.all.size(), source.size());
+    EXPECT_TRUE(rec.all == source.mid(from, rec.all.size()));
     EXPECT_EQ(p.ctl.Stop(), 0);
 }
 
