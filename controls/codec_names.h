@@ -31,10 +31,13 @@ inline bool IsAacName(const std::string& name)
            name.rfind("MP4A", 0) == 0;
 }
 
+// "G711" is mu-law throughout; A-law travels as "G711A".
 inline AVCodecID AudioCodecId(const std::string& name)
 {
-    if (name == "G711")
+    if (name == "G711" || name == "G711U" || name == "PCMU")
         return AV_CODEC_ID_PCM_MULAW;
+    if (name == "G711A" || name == "PCMA")
+        return AV_CODEC_ID_PCM_ALAW;
     return IsAacName(name) ? AV_CODEC_ID_AAC : AV_CODEC_ID_NONE;
 }
 

@@ -119,9 +119,10 @@ struct Source {
         }
         if (audio >= 0) {
             const AVCodecParameters* par = fc->streams[audio]->codecpar;
-            const bool g711 = par->codec_id == AV_CODEC_ID_PCM_MULAW || par->codec_id == AV_CODEC_ID_PCM_ALAW;
+            const bool alaw = par->codec_id == AV_CODEC_ID_PCM_ALAW;
+            const bool g711 = par->codec_id == AV_CODEC_ID_PCM_MULAW || alaw;
             std::snprintf(ap.codecName, sizeof ap.codecName, "%s",
-                          g711 ? "G711" : par->codec_id == AV_CODEC_ID_AAC ? "AAC" : "");
+                          alaw ? "G711A" : g711 ? "G711" : par->codec_id == AV_CODEC_ID_AAC ? "AAC" : "");
             ap.sampleRate = par->sample_rate;
             ap.bitsPerSample = g711 ? 8 : 16;
             ap.channels = par->ch_layout.nb_channels;

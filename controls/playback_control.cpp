@@ -6,6 +6,7 @@
 #include "controls/codec_names.h"
 #include "controls/journal.h"
 #include "controls/media_params.h"
+#include "controls/sound_output.h"
 #include "platform/logsink.h"
 #include "platform/types.h"
 
@@ -19,6 +20,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -74,6 +77,20 @@ struct PlayBackShared {
     int videoIndex = -1;
     int audioIndex = -1;
 
+    // Sound, decoded by the worker while on and handed to the output by the
+    // UI thread once the pictures reach its time.
+    struct Sound {
+        int64_t ms = 0;
+        int rate = 0;
+        int channels = 0;
+        QByteArray pcm;
+    };
+    std::deque<Sound> sound;
+    qsizetype soundBytes = 0;
+    bool soundOn = false;
+    bool videoClock = true;      // false: a stream without video, its sound goes as it comes
+    int64_t soundFrom = INT64_MIN;  // sound before the frame a step showed is not played
+
     // The fed stream.
     struct Fed {
         std::vector<uint8_t> data;
@@ -83,8 +100,12 @@ struct PlayBackShared {
     };
     std::deque<Fed> queue;
     size_t queueBytes = 0;
+    size_t queuedVideo = 0;
     bool needKey = true;         // after an overflow, until the next key frame
     bool input = true;           // EnableStreamInput
+    bool sourceHeld = false;     // the owner was asked to pause the source
+    bool holdPosted = false;
+    std::function<void(int note, int64_t value)> notify;  // set before the worker starts
     VideoParam video{};
     AudioParam audio{};
     bool hasVideo = false;
@@ -109,16 +130,26 @@ constexpr size_t kMaxQueueBytes = 64u << 20;
 // stream is shown without waiting, to catch up.
 constexpr size_t kCatchUpFrames = 1024;
 
-// Worker-side notifications.
-enum Note : int { kNoteRepaint = 0, kNoteSecond = 1, kNoteEnded = 2 };
+// Worker- and feeder-side notifications.
+enum Note : int { kNoteRepaint = 0, kNoteSecond = 1, kNoteEnded = 2, kNoteHold = 3 };
 using Notify = std::function<void(int note, int64_t value)>;
+
+// A paused stream asks its source to pause once this many frames wait, and
+// to run again when a step leaves fewer than kStepRefill.
+constexpr size_t kHoldFrames = 50;
+constexpr size_t kStepRefill = 3;
+// Sound is handed to the output this far ahead of the picture shown, to
+// cover the time between two pictures.
+constexpr int64_t kSoundLeadMs = 120;
+// Decoded sound waiting for its pictures, at most (seconds).
+constexpr int kSoundQueueSeconds = 4;
 
 double RateFactor(int32_t rate) { return rate >= 1 ? double(rate) : 1.0 / double(-rate); }
 
 
 
-// A decoder for the stream's parameters, or for a file's stream.
-AVCodecContext* OpenDecoder(const AVCodecParameters* par, AVCodecID id, const VideoParam* v, const AudioParam* a)
+// A decoder for a file's stream, or for a fed stream's video parameters.
+AVCodecContext* OpenDecoder(const AVCodecParameters* par, AVCodecID id, const VideoParam* v)
 {
     const AVCodec* codec = avcodec_find_decoder(par ? par->codec_id : id);
     AVCodecContext* ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
@@ -141,14 +172,36 @@ AVCodecContext* OpenDecoder(const AVCodecParameters* par, AVCodecID id, const Vi
             }
         }
         ctx->thread_count = 1;  // stream frames come one by one: keep latency low
-    } else if (a) {
-        const int channels = a->channels > 0 && a->channels <= 8 ? a->channels : 1;
-        av_channel_layout_default(&ctx->ch_layout, channels);
-        ctx->sample_rate = a->sampleRate > 0 ? a->sampleRate : 8000;
     }
     if (!ok || avcodec_open2(ctx, codec, nullptr) < 0)
         avcodec_free_context(&ctx);
     return ctx;
+}
+
+void ClearSound(PlayBackShared& sh)
+{
+    sh.sound.clear();
+    sh.soundBytes = 0;
+    sh.soundFrom = INT64_MIN;
+}
+
+// Sound of frames that steps passed over; a clock that jumped back by more
+// than kStepSoundWindowMs is another clock, whose sound plays.
+constexpr int64_t kStepSoundWindowMs = 10'000;
+bool SteppedOver(const PlayBackShared& sh, int64_t ms)
+{
+    return sh.soundFrom != INT64_MIN && ms < sh.soundFrom && ms > sh.soundFrom - kStepSoundWindowMs;
+}
+
+// A step showed the frame at ms: the sound before it is dropped, as it is
+// never played while stepping.
+void StepSoundTo(PlayBackShared& sh, int64_t ms)
+{
+    sh.soundFrom = ms;
+    while (!sh.sound.empty() && SteppedOver(sh, sh.sound.front().ms)) {
+        sh.soundBytes -= sh.sound.front().pcm.size();
+        sh.sound.pop_front();
+    }
 }
 
 // Size of the picture the worker makes for the view.
@@ -162,6 +215,33 @@ QSize OutputSize(const PlayBackShared& sh, int w, int h)
 }
 
 // Pacing and presentation of decoded frames, shared by files and streams.
+// Converts a decoded audio frame and queues it for the output while sound is
+// on; the oldest sound goes when the pictures do not move on.
+void QueueSound(PlayBackShared& sh, qelm::PcmConverter& converter, AVFrame* f, int64_t ms)
+{
+    {
+        std::lock_guard lk(sh.m);
+        if (!sh.soundOn)
+            return;
+    }
+    PlayBackShared::Sound chunk;
+    if (!converter.Convert(f, chunk.pcm))
+        return;
+    chunk.ms = ms;
+    chunk.rate = f->sample_rate;
+    chunk.channels = f->ch_layout.nb_channels;
+    const qsizetype limit = qsizetype(chunk.rate) * chunk.channels * 2 * kSoundQueueSeconds;
+    std::lock_guard lk(sh.m);
+    if (!sh.soundOn || sh.seekMs >= 0 || SteppedOver(sh, ms))
+        return;  // off, of the place a seek leaves, or stepped over
+    sh.soundBytes += chunk.pcm.size();
+    sh.sound.push_back(std::move(chunk));
+    while (sh.soundBytes > limit && !sh.sound.empty()) {
+        sh.soundBytes -= sh.sound.front().pcm.size();
+        sh.sound.pop_front();
+    }
+}
+
 class Presenter {
 public:
     enum Result { kShown, kDropped, kQuit };
@@ -177,6 +257,8 @@ public:
     }
     bool KeyOnly() const { return m_rate >= 4; }
     int32_t Rate() const { return m_rate; }
+    // The time a seek skips to, -1 when not skipping.
+    int64_t SkipTarget() const { return m_skipUntil; }
 
     // Waits for the frame's time, then shows it.
     Result Present(AVFrame* f, int64_t t)
@@ -212,6 +294,7 @@ public:
             if (m_sh.paused) {
                 if (m_sh.stepRequests > 0) {
                     --m_sh.stepRequests;
+                    StepSoundTo(m_sh, t);
                     break;
                 }
                 m_anchorMs = -1;
@@ -310,11 +393,17 @@ void RunFile(std::shared_ptr<PlayBackShared> shared, Notify notify)
     PlayBackShared& sh = *shared;
     AVFormatContext* fmt = sh.fmt;
     AVStream* vs = fmt->streams[sh.videoIndex];
-    AVCodecContext* vdec = OpenDecoder(vs->codecpar, AV_CODEC_ID_NONE, nullptr, nullptr);
-    AVCodecContext* adec =
-        sh.audioIndex >= 0 ? OpenDecoder(fmt->streams[sh.audioIndex]->codecpar, AV_CODEC_ID_NONE, nullptr, nullptr)
-                           : nullptr;
+    AVCodecContext* vdec = OpenDecoder(vs->codecpar, AV_CODEC_ID_NONE, nullptr);
+    AVStream* as = sh.audioIndex >= 0 ? fmt->streams[sh.audioIndex] : nullptr;
+    AVCodecContext* adec = as ? OpenDecoder(as->codecpar, AV_CODEC_ID_NONE, nullptr) : nullptr;
     const int64_t start = vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0;
+    const int64_t startMs = av_rescale_q(start, vs->time_base, AVRational{1, 1000});
+    // Sound on the pictures' clock: milliseconds from the video's start.
+    auto audioMs = [&](const AVFrame* f) {
+        const int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+        return pts == AV_NOPTS_VALUE ? int64_t(-1) : av_rescale_q(pts, as->time_base, AVRational{1, 1000}) - startMs;
+    };
+    qelm::PcmConverter converter;
     auto toMs = [&](const AVFrame* f) {
         int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
         if (pts == AV_NOPTS_VALUE)
@@ -351,6 +440,10 @@ void RunFile(std::shared_ptr<PlayBackShared> shared, Notify notify)
             avcodec_flush_buffers(vdec);
             if (adec)
                 avcodec_flush_buffers(adec);
+            {
+                std::lock_guard lk(sh.m);
+                ClearSound(sh);
+            }
             presenter.SkipUntil(seek);
             ended = false;
         }
@@ -373,7 +466,13 @@ void RunFile(std::shared_ptr<PlayBackShared> shared, Notify notify)
                 DecodePacket(vdec, pkt, frame, show);
         } else if (adec && pkt->stream_index == sh.audioIndex && presenter.Rate() == 1) {
             int n = 0;
-            DecodePacket(adec, pkt, frame, [&](AVFrame*) { return ++n, true; });
+            DecodePacket(adec, pkt, frame, [&](AVFrame* f) {
+                const int64_t ms = audioMs(f);
+                // Sound before a seek's target belongs to pictures that are skipped.
+                if (ms >= 0 && ms >= presenter.SkipTarget())
+                    QueueSound(sh, converter, f, ms);
+                return ++n, true;
+            });
             std::lock_guard lk(sh.m);
             sh.audioFrames += n;
         }
@@ -388,12 +487,12 @@ void RunFile(std::shared_ptr<PlayBackShared> shared, Notify notify)
 void RunStream(std::shared_ptr<PlayBackShared> shared, Notify notify)
 {
     PlayBackShared& sh = *shared;
-    AVCodecContext* vdec = sh.hasVideo ? OpenDecoder(nullptr, VideoCodecId(FixedText(sh.video.codecName, 256)),
-                                                     &sh.video, nullptr)
+    AVCodecContext* vdec =
+        sh.hasVideo ? OpenDecoder(nullptr, VideoCodecId(FixedText(sh.video.codecName, 256)), &sh.video) : nullptr;
+    AVCodecContext* adec = sh.hasAudio ? qelm::OpenAudioDecoder(AudioCodecId(FixedText(sh.audio.codecName, 256)),
+                                                                sh.audio.sampleRate, sh.audio.channels)
                                        : nullptr;
-    AVCodecContext* adec = sh.hasAudio ? OpenDecoder(nullptr, AudioCodecId(FixedText(sh.audio.codecName, 256)),
-                                                     nullptr, &sh.audio)
-                                       : nullptr;
+    qelm::PcmConverter converter;
     Presenter presenter(sh, notify, true);
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
@@ -408,11 +507,15 @@ void RunStream(std::shared_ptr<PlayBackShared> shared, Notify notify)
             fed = std::move(sh.queue.front());
             sh.queue.pop_front();
             sh.queueBytes -= fed.data.size();
+            sh.queuedVideo -= fed.video ? 1 : 0;
         }
         AVCodecContext* dec = fed.video ? vdec : adec;
-        if (!dec || fed.data.empty() || av_new_packet(pkt, int(fed.data.size())) < 0)
+        const size_t skip = !fed.video && dec && dec->codec_id == AV_CODEC_ID_AAC
+                                ? size_t(qelm::AacPayloadOffset(fed.data.data(), int32_t(fed.data.size())))
+                                : 0;
+        if (!dec || fed.data.size() <= skip || av_new_packet(pkt, int(fed.data.size() - skip)) < 0)
             continue;
-        memcpy(pkt->data, fed.data.data(), fed.data.size());
+        memcpy(pkt->data, fed.data.data() + skip, fed.data.size() - skip);
         pkt->pts = int64_t(fed.ms);
         if (fed.key)
             pkt->flags |= AV_PKT_FLAG_KEY;
@@ -425,7 +528,10 @@ void RunStream(std::shared_ptr<PlayBackShared> shared, Notify notify)
             });
         } else {
             int n = 0;
-            DecodePacket(dec, pkt, frame, [&](AVFrame*) { return ++n, true; });
+            DecodePacket(dec, pkt, frame, [&](AVFrame* f) {
+                QueueSound(sh, converter, f, f->pts != AV_NOPTS_VALUE ? f->pts : int64_t(fed.ms));
+                return ++n, true;
+            });
             std::lock_guard lk(sh.m);
             sh.audioFrames += n;
         }
@@ -459,15 +565,18 @@ QString TimeText(int32_t seconds)
 
 } // namespace
 
-PlayBackControl::PlayBackControl(QWidget* parent) : QWidget(parent)
+PlayBackControl::PlayBackControl(QWidget* parent) : QWidget(parent), m_soundOut("PlayBack", this)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(64, kBarHeight + 8);
+    m_soundTimer.setInterval(20);
+    connect(&m_soundTimer, &QTimer::timeout, this, [this] { PumpSound(); });
 }
 
 PlayBackControl::~PlayBackControl()
 {
     m_sink = nullptr;
+    m_soundTimer.stop();
     StopWorker();
 }
 
@@ -482,6 +591,7 @@ void PlayBackControl::StopWorker()
         {
             std::lock_guard lk(m_shared->m);
             m_shared->quit = true;
+            m_shared->notify = nullptr;
         }
         m_shared->cv.notify_all();
     }
@@ -515,11 +625,18 @@ void PlayBackControl::StartWorker(bool stream)
                         m_state = kStopped;
                     update();
                     RaiseMessage(kEnded, "");
+                } else if (note == kNoteHold) {
+                    HoldSource();
                 }
             },
             Qt::QueuedConnection);
     };
     PushView();
+    {
+        std::lock_guard lk(m_shared->m);
+        m_shared->notify = notify;
+        m_shared->soundOn = m_sound != 0;
+    }
     auto shared = m_shared;
     m_worker = std::thread(stream ? RunStream : RunFile, std::move(shared), std::move(notify));
 }
@@ -637,6 +754,18 @@ int32_t PlayBackControl::SetMediaParam(const char* base64, int32_t size, int32_t
 int32_t PlayBackControl::InputVideoData(const uint8_t* data, int32_t length, const uint8_t* header,
                                         int32_t headerLength)
 {
+    return QueueFrame(true, data, length, header, headerLength);
+}
+
+int32_t PlayBackControl::InputAudioData(const uint8_t* data, int32_t length, const uint8_t* header,
+                                        int32_t headerLength)
+{
+    return QueueFrame(false, data, length, header, headerLength);
+}
+
+int32_t PlayBackControl::QueueFrame(bool video, const uint8_t* data, int32_t length, const uint8_t* header,
+                                    int32_t headerLength)
+{
     MediaFrameHeader h{};
     if (!data || length <= 0 || !header || headerLength < int32_t(sizeof h))
         return -1;
@@ -651,35 +780,26 @@ int32_t PlayBackControl::InputVideoData(const uint8_t* data, int32_t length, con
         if (!sh->input)
             return -1;
         if (sh->queue.size() >= kMaxQueueFrames || sh->queueBytes + size_t(length) > kMaxQueueBytes) {
-            sh->needKey = true;
+            // Video then waits for a key frame: the frames it would follow are lost.
+            if (video)
+                sh->needKey = true;
             return -1;
         }
-        if (sh->needKey && !h.keyFrame)
-            return -1;
-        sh->needKey = false;
-        sh->queue.push_back({std::vector<uint8_t>(data, data + length), true, h.keyFrame != 0, h.timeStamp});
+        if (video) {
+            if (sh->needKey && !h.keyFrame)
+                return -1;
+            sh->needKey = false;
+            ++sh->queuedVideo;
+        }
+        sh->queue.push_back({std::vector<uint8_t>(data, data + length), video, video && h.keyFrame != 0, h.timeStamp});
         sh->queueBytes += size_t(length);
-    }
-    sh->cv.notify_all();
-    return 0;
-}
-
-int32_t PlayBackControl::InputAudioData(const uint8_t* data, int32_t length, const uint8_t* header,
-                                        int32_t headerLength)
-{
-    MediaFrameHeader h{};
-    if (!data || length <= 0 || !header || headerLength < int32_t(sizeof h))
-        return -1;
-    memcpy(&h, header, sizeof h);
-    std::shared_ptr<PlayBackShared> sh = Feed();
-    if (!sh)
-        return -1;
-    {
-        std::lock_guard lk(sh->m);
-        if (!sh->input || sh->queue.size() >= kMaxQueueFrames || sh->queueBytes + size_t(length) > kMaxQueueBytes)
-            return -1;
-        sh->queue.push_back({std::vector<uint8_t>(data, data + length), false, false, h.timeStamp});
-        sh->queueBytes += size_t(length);
+        // Paused with frames enough for the steps to come: the source may rest.
+        // Posted under the lock: StopWorker withdraws notify before the
+        // control can go.
+        if (sh->paused && !sh->sourceHeld && !sh->holdPosted && sh->queuedVideo >= kHoldFrames && sh->notify) {
+            sh->holdPosted = true;
+            sh->notify(kNoteHold, 0);
+        }
     }
     sh->cv.notify_all();
     return 0;
@@ -689,6 +809,7 @@ int32_t PlayBackControl::Play()
 {
     StopWorker();
     SetFeed(nullptr);
+    m_soundOut.Stop();
     auto sh = std::make_shared<PlayBackShared>();
     if (m_videoParam)
         memcpy(&sh->video, m_videoRecord.constData(), sizeof sh->video);
@@ -696,6 +817,7 @@ int32_t PlayBackControl::Play()
         memcpy(&sh->audio, m_audioRecord.constData(), sizeof sh->audio);
     sh->hasVideo = m_videoParam && sh->video.codecName[0];
     sh->hasAudio = m_audioParam && sh->audio.codecName[0];
+    sh->videoClock = sh->hasVideo;
     const bool known = !sh->hasVideo || VideoCodecId(FixedText(sh->video.codecName, 256)) != AV_CODEC_ID_NONE;
     int32_t result = -1;
     if (known) {
@@ -724,6 +846,7 @@ int32_t PlayBackControl::Stop()
     SetFeed(nullptr);
     StopWorker();
     m_shared.reset();
+    m_soundOut.Stop();
     m_stream = 0;
     m_state = kStopped;
     m_position = -1;
@@ -738,6 +861,7 @@ int32_t PlayBackControl::OpenFile(const char* path)
 {
     SetFeed(nullptr);
     StopWorker();
+    m_soundOut.Stop();
     m_stream = 0;
     m_position = -1;
     m_rate = 1;
@@ -818,7 +942,7 @@ int32_t PlayBackControl::Control(int32_t code, int32_t value)
 {
     int32_t result = 0;
     switch (code) {
-    case kSound: m_sound = value; break;
+    case kSound: SetSound(value); break;
     case kStreamMode: m_streamMode = value; break;
     case kFileChain: m_chain = value ? 1 : 0; break;
     default: result = -1; break;
@@ -842,6 +966,7 @@ int32_t PlayBackControl::SetPlaySeconds(int32_t which, int32_t seconds)
                     m_shared->rebase = true;
                 } else {
                     m_shared->seekMs = int64_t(std::max(0, seconds)) * 1000;
+                    ClearSound(*m_shared);
                 }
             }
             m_shared->cv.notify_all();
@@ -883,6 +1008,7 @@ int32_t PlayBackControl::Close()
     SetFeed(nullptr);
     StopWorker();
     m_shared.reset();
+    m_soundOut.Stop();
     m_stream = 0;
     m_videoParam = m_audioParam = 0;
     m_videoRecord.clear();
@@ -907,14 +1033,51 @@ void PlayBackControl::PressButton(int32_t button)
     const int32_t faster = m_rate < -1 ? (m_rate == -2 ? 1 : m_rate / 2) : std::min(32, m_rate * 2);
     const int32_t slower = m_rate > 1 ? m_rate / 2 : m_rate == 1 ? -2 : std::max(-32, m_rate * 2);
     qelm::Journal::Call("PlayBack::PressButton", {button});
+    if (button == kBtnSound) {
+        SetSound(m_sound ? 0 : 1);
+        return;
+    }
     if (m_stream) {
-        // A fed stream is paced by its source: the owner tells it.
+        // A fed stream is paced by its source: the owner tells it. Pause and
+        // step also hold the pictures here, so they stop at once and a step
+        // shows exactly one more frame.
         switch (button) {
-        case kBtnPlayPause:
+        case kBtnPlayPause: {
             m_paused = !m_paused;
+            {
+                std::lock_guard lk(m_shared->m);
+                m_shared->paused = m_paused;
+                m_shared->stepRequests = 0;
+                m_shared->sourceHeld = m_paused;
+            }
+            m_shared->cv.notify_all();
             m_state = m_paused ? kPaused : m_rate > 1 ? kFast : m_rate < -1 ? kSlow : kPlaying;
             RaiseCommand(m_paused ? kCmdPause : kCmdContinue, 0);
             break;
+        }
+        case kBtnStep: {
+            // Frames enough wait: the source rests. Too few: it runs until
+            // kHoldFrames wait (kNoteHold) or the next step.
+            int32_t command = 0;
+            {
+                std::lock_guard lk(m_shared->m);
+                m_shared->paused = true;
+                ++m_shared->stepRequests;
+                const bool enough = m_shared->queuedVideo >= kStepRefill;
+                if (enough && !m_shared->sourceHeld && m_shared->input)
+                    command = kCmdPause;
+                else if (!enough && m_shared->sourceHeld)
+                    command = kCmdContinue;
+                if (command)
+                    m_shared->sourceHeld = command == kCmdPause;
+            }
+            m_shared->cv.notify_all();
+            m_paused = true;
+            m_state = kStepping;
+            if (command)
+                RaiseCommand(command, 0);
+            break;
+        }
         case kBtnStop: RaiseCommand(kCmdStop, 0); break;
         case kBtnFast:
         case kBtnSlow: {
@@ -964,6 +1127,66 @@ void PlayBackControl::PressButton(int32_t button)
     default: break;
     }
     update();
+}
+
+void PlayBackControl::HoldSource()
+{
+    bool hold = false;
+    if (m_shared && m_stream) {
+        std::lock_guard lk(m_shared->m);
+        m_shared->holdPosted = false;
+        hold = m_shared->paused && !m_shared->sourceHeld && m_shared->queuedVideo >= kHoldFrames;
+        if (hold)
+            m_shared->sourceHeld = true;
+    }
+    if (hold)
+        RaiseCommand(kCmdPause, 0);
+}
+
+void PlayBackControl::SetSound(int32_t on)
+{
+    m_sound = on ? 1 : 0;
+    if (m_shared) {
+        std::lock_guard lk(m_shared->m);
+        m_shared->soundOn = m_sound != 0;
+        if (!m_sound)
+            ClearSound(*m_shared);
+    }
+    if (m_sound) {
+        m_soundTimer.start();
+    } else {
+        m_soundTimer.stop();
+        m_soundOut.Stop();
+    }
+    update();
+}
+
+void PlayBackControl::PumpSound()
+{
+    if (!m_shared || !m_sound)
+        return;
+    std::vector<PlayBackShared::Sound> due;
+    {
+        std::lock_guard lk(m_shared->m);
+        PlayBackShared& sh = *m_shared;
+        if (m_rate != 1) {
+            ClearSound(sh);  // no sound at another rate
+        } else if (!m_paused && sh.seekMs < 0) {
+            // Up to the picture shown and a little beyond.
+            const int64_t clock = sh.shownMs;
+            while (!sh.sound.empty()) {
+                PlayBackShared::Sound& next = sh.sound.front();
+                if (sh.videoClock && (clock < 0 || next.ms > clock + kSoundLeadMs))
+                    break;
+                sh.soundBytes -= next.pcm.size();
+                due.push_back(std::move(next));
+                sh.sound.pop_front();
+            }
+        }
+    }
+    for (const PlayBackShared::Sound& chunk : due)
+        m_soundOut.Write(chunk.pcm, chunk.rate, chunk.channels);
+    m_soundOut.Pump();
 }
 
 void PlayBackControl::TakeSnapshot()
@@ -1050,7 +1273,8 @@ int32_t PlayBackControl::SliderSeconds(int x) const
     const QRect s = SliderRect();
     if (s.width() <= 0 || m_length <= 0)
         return 0;
-    return int32_t(std::clamp(double(x - s.left()) / s.width(), 0.0, 1.0) * m_length);
+    // The nearest second: a pixel spans more than a second only on long files.
+    return int32_t(std::lround(std::clamp(double(x - s.left()) / s.width(), 0.0, 1.0) * m_length));
 }
 
 void PlayBackControl::resizeEvent(QResizeEvent* event)
@@ -1136,6 +1360,23 @@ void PlayBackControl::paintEvent(QPaintEvent* event)
             p.setBrush(QColor(58, 64, 72));
             p.drawEllipse(c + QPointF(0, 1), 3, 3);
             break;
+        case kBtnSound: {
+            // A speaker; waves while sound is on, a cross while off.
+            p.drawRect(QRectF(c.x() - 8, c.y() - 3, 4, 6));
+            triangle({c.x() - 5, c.y() - 3}, {c.x() + 1, c.y() - 8}, {c.x() + 1, c.y() + 8});
+            triangle({c.x() - 5, c.y() - 3}, {c.x() + 1, c.y() + 8}, {c.x() - 5, c.y() + 3});
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::RoundCap));
+            if (m_sound) {
+                p.drawArc(QRectF(c.x() - 2, c.y() - 4, 8, 8), -60 * 16, 120 * 16);
+                p.drawArc(QRectF(c.x() - 4, c.y() - 7, 14, 14), -60 * 16, 120 * 16);
+            } else {
+                p.drawLine(QPointF(c.x() + 3, c.y() - 3), QPointF(c.x() + 9, c.y() + 3));
+                p.drawLine(QPointF(c.x() + 3, c.y() + 3), QPointF(c.x() + 9, c.y() - 3));
+            }
+            p.setPen(Qt::NoPen);
+            break;
+        }
         }
     }
     const QRect s = SliderRect();

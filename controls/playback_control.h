@@ -7,9 +7,11 @@
 #pragma once
 
 #include "controls/picture_view.h"
+#include "controls/sound_output.h"
 
 #include <QImage>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -52,8 +54,8 @@ public:
     // SetMouseMode modes.
     enum MouseMode : int32_t { kMousePointer = 0, kMouseZoomIn = 1, kMouseZoomOut = 2, kMouseMove = 3 };
     // Control codes.
-    //  kSound (3): sound of what plays next, 0 off, 1 on. Kept; there is no
-    //    sound output yet.
+    //  kSound (3): sound, 0 off, 1 on; the sound button toggles it. Sound
+    //    plays at the normal rate only, paced with the pictures.
     //  kStreamMode (8): the owner's value for the stream it feeds next (a
     //    device's replay mode, 0 for relay and recorder streams). Kept and
     //    journaled; fed streams are always paced by their frame timestamps.
@@ -61,8 +63,9 @@ public:
     //    files), so the control stays busy (IsPlaying 1) after a file's end;
     //    0 a file's end stops the control.
     enum ControlCode : int32_t { kSound = 3, kStreamMode = 8, kFileChain = 9 };
-    // Event 4 commands raised by the buttons while a fed stream plays (the
-    // control then changes nothing itself; the owner tells the source).
+    // Event 4 commands raised by the buttons while a fed stream plays; the
+    // owner tells the source. The control itself only holds its pictures on
+    // pause and step.
     enum Command : int32_t {
         kCmdContinue = 1,  // play after pause, value 0
         kCmdPause = 2,     // value 0
@@ -73,7 +76,18 @@ public:
         kCmdNormal = 12,   // back to the normal rate, value 0
     };
     // The control's own buttons, left to right in the bar under the picture.
-    enum Button : int32_t { kBtnPlayPause = 0, kBtnStop, kBtnSlow, kBtnFast, kBtnStep, kBtnSnapshot, kButtonCount };
+    // A step pauses on the next frame; on a fed stream it holds the source
+    // while frames wait and lets it run again when they run out.
+    enum Button : int32_t {
+        kBtnPlayPause = 0,
+        kBtnStop,
+        kBtnSlow,
+        kBtnFast,
+        kBtnStep,
+        kBtnSnapshot,
+        kBtnSound,
+        kButtonCount
+    };
 
     explicit PlayBackControl(QWidget* parent = nullptr);
     ~PlayBackControl() override;
@@ -122,6 +136,7 @@ public:
     QRect ButtonRect(int32_t button) const;
     QRect SliderRect() const;
     int32_t Rate() const { return m_rate; }
+    int32_t SoundOn() const { return m_sound; }
     int64_t FramesShown() const;
     int64_t ShownTime() const;
     QImage ShownFrame() const;
@@ -136,6 +151,10 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    int32_t QueueFrame(bool video, const uint8_t* data, int32_t length, const uint8_t* header, int32_t headerLength);
+    void SetSound(int32_t on);
+    void PumpSound();
+    void HoldSource();
     void StopWorker();
     void StartWorker(bool stream);
     void SetFeed(std::shared_ptr<qelm::PlayBackShared> feed);
@@ -169,6 +188,8 @@ private:
     int32_t m_shownSecond = -1;   // the last progress reported
     int32_t m_mouseMode = kMousePointer;
     int32_t m_sound = 0;
+    qelm::SoundOutput m_soundOut;
+    QTimer m_soundTimer;          // hands the sound due to the output
     int32_t m_streamMode = 0;
     int32_t m_chain = 0;
     int32_t m_language = 0;

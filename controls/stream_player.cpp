@@ -5,6 +5,7 @@
 #include "controls/codec_names.h"
 #include "controls/journal.h"
 #include "controls/picture_view.h"
+#include "controls/sound_output.h"
 #include "platform/logsink.h"
 
 #include <QFile>
@@ -20,16 +21,8 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
-#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
-
-#ifdef QT_MULTIMEDIA_LIB
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QMediaDevices>
-#endif
 
 namespace qelm {
 
@@ -53,7 +46,7 @@ struct StreamPlayerRender {
     void CloseAudio()
     {
         avcodec_free_context(&audio);
-        swr_free(&swr);
+        pcmConverter.Free();
     }
 
     const int32_t id;
@@ -63,8 +56,7 @@ struct StreamPlayerRender {
     AVCodecContext* audio = nullptr;
     PictureScaler scaler;
     AVFrame* lastVideo = nullptr;  // last decoded picture, for snapshots
-    SwrContext* swr = nullptr;     // decoded audio to interleaved 16-bit PCM
-    int swrRate = 0, swrChannels = 0, swrFormat = -1;
+    PcmConverter pcmConverter;     // decoded audio to interleaved 16-bit PCM
 
     std::mutex soundMutex;  // guards the PCM queue for the sound output
     QByteArray pcm;
@@ -93,7 +85,6 @@ using qelm::StreamPlayerRender;
 namespace {
 
 using qelm::FixedText;
-using qelm::IsAacName;
 using qelm::VideoCodecId;
 
 std::atomic<int32_t> g_nextRenderId{1};
@@ -102,40 +93,6 @@ constexpr int kMaxSide = qelm::kMaxPictureSide;
 
 
 
-
-// An AAC-LC AudioSpecificConfig for frames that come without ADTS headers.
-bool MakeAacConfig(int sampleRate, int channels, uint8_t out[2])
-{
-    static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
-    int index = -1;
-    for (int i = 0; i < 13; ++i)
-        if (kRates[i] == sampleRate)
-            index = i;
-    if (index < 0 || channels < 1 || channels > 7)
-        return false;
-    const unsigned v = (2u << 11) | (unsigned(index) << 7) | (unsigned(channels) << 3);
-    out[0] = uint8_t(v >> 8);
-    out[1] = uint8_t(v);
-    return true;
-}
-
-bool IsAdtsAt(const uint8_t* p, int32_t length, int32_t at)
-{
-    return length >= at + 7 && p[at] == 0xFF && (p[at + 1] & 0xF6) == 0xF0;
-}
-
-// Skips what sources put in front of an AAC frame: 4 bytes before an ADTS
-// header, or a 4-byte RFC 3640 AU header (16-bit header length, one header).
-int32_t AacPayloadOffset(const uint8_t* p, int32_t length)
-{
-    if (IsAdtsAt(p, length, 0))
-        return 0;
-    if (IsAdtsAt(p, length, 4))
-        return 4;
-    if (length > 4 && p[0] == 0x00 && p[1] == 0x10 && int32_t((p[2] << 5) | (p[3] >> 3)) == length - 4)
-        return 4;
-    return 0;
-}
 
 bool SetExtradata(AVCodecContext* ctx, const uint8_t* data, size_t size)
 {
@@ -149,7 +106,7 @@ bool SetExtradata(AVCodecContext* ctx, const uint8_t* data, size_t size)
     return true;
 }
 
-AVCodecContext* OpenDecoder(AVCodecID id, const VideoParam* v, const AudioParam* a)
+AVCodecContext* OpenVideoDecoder(AVCodecID id, const VideoParam& v)
 {
     const AVCodec* codec = avcodec_find_decoder(id);
     if (!codec)
@@ -157,26 +114,13 @@ AVCodecContext* OpenDecoder(AVCodecID id, const VideoParam* v, const AudioParam*
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     if (!ctx)
         return nullptr;
-    bool ok = true;
-    if (v) {
-        if (v->width > 0 && v->height > 0 && v->width <= kMaxSide && v->height <= kMaxSide) {
-            ctx->width = v->width;
-            ctx->height = v->height;
-        }
-        const size_t n = size_t(std::clamp<int>(v->configLength, 0, int(sizeof(v->config))));
-        ok = SetExtradata(ctx, v->config, n);
-        ctx->thread_count = 1;  // one render per stream: keep latency and thread count low
+    if (v.width > 0 && v.height > 0 && v.width <= kMaxSide && v.height <= kMaxSide) {
+        ctx->width = v.width;
+        ctx->height = v.height;
     }
-    if (a) {
-        const int channels = a->channels > 0 && a->channels <= 8 ? a->channels : 1;
-        av_channel_layout_default(&ctx->ch_layout, channels);
-        ctx->sample_rate = a->sampleRate > 0 ? a->sampleRate : 8000;
-        if (id == AV_CODEC_ID_AAC) {
-            uint8_t asc[2];
-            if (MakeAacConfig(ctx->sample_rate, channels, asc))
-                ok = SetExtradata(ctx, asc, sizeof asc);
-        }
-    }
+    const size_t n = size_t(std::clamp<int>(v.configLength, 0, int(sizeof(v.config))));
+    const bool ok = SetExtradata(ctx, v.config, n);
+    ctx->thread_count = 1;  // one render per stream: keep latency and thread count low
     if (!ok || avcodec_open2(ctx, codec, nullptr) < 0) {
         avcodec_free_context(&ctx);
         return nullptr;
@@ -230,29 +174,10 @@ int Decode(AVCodecContext* ctx, const uint8_t* data, int32_t length, int64_t pts
 // output; at most two seconds wait, older sound is dropped.
 void QueueSound(StreamPlayerRender& r, AVFrame* f)
 {
+    QByteArray chunk;
+    if (!r.pcmConverter.Convert(f, chunk))
+        return;
     const int channels = f->ch_layout.nb_channels;
-    if (f->sample_rate <= 0 || channels <= 0 || channels > 8 || f->nb_samples <= 0)
-        return;
-    if (!r.swr || r.swrRate != f->sample_rate || r.swrChannels != channels || r.swrFormat != f->format) {
-        swr_free(&r.swr);
-        AVChannelLayout out;
-        av_channel_layout_default(&out, channels);
-        if (swr_alloc_set_opts2(&r.swr, &out, AV_SAMPLE_FMT_S16, f->sample_rate, &f->ch_layout,
-                                AVSampleFormat(f->format), f->sample_rate, 0, nullptr) < 0 ||
-            swr_init(r.swr) < 0) {
-            swr_free(&r.swr);
-            return;
-        }
-        r.swrRate = f->sample_rate;
-        r.swrChannels = channels;
-        r.swrFormat = f->format;
-    }
-    QByteArray chunk(qsizetype(f->nb_samples) * channels * 2, Qt::Uninitialized);
-    uint8_t* out = reinterpret_cast<uint8_t*>(chunk.data());
-    const int n = swr_convert(r.swr, &out, f->nb_samples, const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
-    if (n <= 0)
-        return;
-    chunk.truncate(qsizetype(n) * channels * 2);
     std::lock_guard lock(r.soundMutex);
     if (r.pcmRate != f->sample_rate || r.pcmChannels != channels)
         r.pcm.clear();
@@ -288,7 +213,7 @@ bool WriteYuv(const AVFrame* f, const char* path)
 
 } // namespace
 
-StreamPlayerControl::StreamPlayerControl(QWidget* parent) : QWidget(parent)
+StreamPlayerControl::StreamPlayerControl(QWidget* parent) : QWidget(parent), m_sound("StreamPlayer", this)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(false);
@@ -326,20 +251,18 @@ int32_t StreamPlayerControl::SetupDecoder(int32_t kind, int32_t renderId, const 
         if (id != AV_CODEC_ID_NONE) {
             std::lock_guard lock(r->decodeMutex);
             r->CloseVideo();
-            r->video = OpenDecoder(id, &v, nullptr);
+            r->video = OpenVideoDecoder(id, v);
             result = r->video ? 0 : -1;
         }
     } else if (r && param && kind == kAudio && length == int32_t(sizeof(AudioParam))) {
         AudioParam a;
         memcpy(&a, param, sizeof a);
         codec = FixedText(a.codecName, sizeof a.codecName);
-        const AVCodecID id = codec == "G711" ? AV_CODEC_ID_PCM_MULAW
-                             : IsAacName(codec) ? AV_CODEC_ID_AAC
-                                                : AV_CODEC_ID_NONE;
+        const AVCodecID id = qelm::AudioCodecId(codec);
         if (id != AV_CODEC_ID_NONE) {
             std::lock_guard lock(r->decodeMutex);
             r->CloseAudio();
-            r->audio = OpenDecoder(id, nullptr, &a);
+            r->audio = qelm::OpenAudioDecoder(id, a.sampleRate, a.channels);
             result = r->audio ? 0 : -1;
         }
     }
@@ -389,7 +312,7 @@ int32_t StreamPlayerControl::InputData(int32_t kind, int32_t renderId, const uin
     } else if (r && kind == kAudio) {
         std::lock_guard lock(r->decodeMutex);
         if (r->audio) {
-            const int32_t skip = r->audio->codec_id == AV_CODEC_ID_AAC ? AacPayloadOffset(frame, length) : 0;
+            const int32_t skip = r->audio->codec_id == AV_CODEC_ID_AAC ? qelm::AacPayloadOffset(frame, length) : 0;
             StreamPlayerRender& render = *r;
             const int n = Decode(r->audio, frame + skip, length - skip, int64_t(h.timeStamp), [&render](AVFrame* f) {
                 if (render.sound)
@@ -488,14 +411,7 @@ int32_t StreamPlayerControl::SetSound(int32_t renderId, int32_t on)
 
 void StreamPlayerControl::StopSound()
 {
-#ifdef QT_MULTIMEDIA_LIB
-    if (m_soundOut)
-        static_cast<QAudioSink*>(m_soundOut.get())->stop();
-#endif
-    m_soundOut.reset();
-    m_soundDevice = nullptr;
-    m_soundPending.clear();
-    m_soundRate = m_soundChannels = 0;
+    m_sound.Stop();
     m_soundRender = 0;
 }
 
@@ -516,49 +432,8 @@ void StreamPlayerControl::PumpSound()
         rate = r->pcmRate;
         channels = r->pcmChannels;
     }
-    if (pcm.isEmpty() && m_soundPending.isEmpty())
-        return;
-#ifdef QT_MULTIMEDIA_LIB
-    if (rate != m_soundRate || channels != m_soundChannels) {
-        m_soundOut.reset();
-        m_soundDevice = nullptr;
-        m_soundPending.clear();
-        m_soundRate = rate;
-        m_soundChannels = channels;
-        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-        QAudioFormat format;
-        format.setSampleRate(rate);
-        format.setChannelCount(channels);
-        format.setSampleFormat(QAudioFormat::Int16);
-        if (device.isNull() || !device.isFormatSupported(format)) {
-            if (!m_noSoundDevice)
-                qelm::PlatformLog(3, "StreamPlayer: no audio output for %d Hz, %d channels; sound is not played.",
-                                  rate, channels);
-            m_noSoundDevice = true;
-        } else {
-            auto* sink = new QAudioSink(device, format);
-            m_soundOut.reset(sink);
-            m_soundDevice = sink->start();
-        }
-    }
-    if (!m_soundDevice)
-        return;  // no device: the sound is dropped
-    m_soundPending.append(pcm);
-    auto* sink = static_cast<QAudioSink*>(m_soundOut.get());
-    const qsizetype room = std::min<qsizetype>(sink->bytesFree(), m_soundPending.size());
-    if (room > 0) {
-        const qint64 written = m_soundDevice->write(m_soundPending.constData(), room);
-        if (written > 0)
-            m_soundPending.remove(0, qsizetype(written));
-    }
-    const qsizetype limit = qsizetype(rate) * channels * 2;  // at most a second waits here
-    if (m_soundPending.size() > limit)
-        m_soundPending.remove(0, m_soundPending.size() - limit);
-#else
-    // Built without an audio output: the sound is decoded and dropped.
-    m_soundRate = rate;
-    m_soundChannels = channels;
-#endif
+    m_sound.Write(pcm, rate, channels);
+    m_sound.Pump();
 }
 
 int64_t StreamPlayerControl::SoundBytes(int32_t renderId) const

@@ -5,9 +5,9 @@
 
 #include "controls/media_params.h"
 #include "controls/picture_view.h"
+#include "controls/sound_output.h"
 
 #include <QByteArray>
-#include <QIODevice>
 #include <QImage>
 #include <QPoint>
 #include <QRectF>
@@ -90,11 +90,6 @@ private:
     bool m_talkMark = false;
     qelm::PictureZoom m_zoom;    // shown part of the picture and the mouse modes
     int32_t m_soundRender = 0;   // render whose sound is played, 0 none
-    int m_soundRate = 0;
-    int m_soundChannels = 0;
-    bool m_noSoundDevice = false;
-    std::unique_ptr<QObject> m_soundOut;  // the audio sink, when Qt Multimedia is linked
-    QIODevice* m_soundDevice = nullptr;   // its push device, owned by the sink
-    QByteArray m_soundPending;            // PCM the sink had no room for yet
+    qelm::SoundOutput m_sound;
     QSize m_shownSize;           // size of the picture painted last, for mouse mapping
 };

@@ -376,6 +376,18 @@ class MainWindowE2E(unittest.TestCase):
             player = os.path.join(self.pictures, "record-search-player.png")
             app.wait_for(lambda: (app.do("save", window=page, id=10000, path=player), colours(read_png(player)[2]) > 8)[1],
                          timeout=20, what="the recording's picture in the player")
+            # The player's sound button (the seventh of its bar) turns its
+            # sound on: the speaker gets its waves.
+            height = self.inside(app, page, 10000)["h"]
+            def sound_button(name):
+                path = os.path.join(self.pictures, name)
+                app.do("save", window=page, id=10000, path=path)
+                rows = read_png(path)[2]
+                return [rows[y][x] for y in range(height - 24, height - 4) for x in range(184, 210)]
+            off = sound_button("record-search-player-sound-off.png")
+            app.do("click", window=page, id=10000, x=197, y=height - 14)
+            app.wait_for(lambda: sound_button("record-search-player-sound-on.png") != off, timeout=10,
+                         what="the player's sound button on")
             app.do("save", window=MAIN, path=os.path.join(self.pictures, "record-search-1920x1080.png"))
             self.exit(app)
     def test_configuration_page_and_its_default_recording_plan(self):

@@ -1,9 +1,11 @@
 // Tests of the playback control offscreen: an MP4 from CMP4Writer and an AVI
 // from the AVI record control, both made from one ffmpeg H.264 + G.711 stream
-// whose pictures carry their frame number in 16 black or white columns.
+// whose pictures carry their frame number in 16 black or white columns; for
+// the sound also an AAC MP4 from CMP4Writer and an A-law AVI from ffmpeg.
 #include "controls/playback_control.h"
 
 #include "controls/avi_record.h"
+#include "controls/sound_output.h"
 #include "media/mp4_writer.h"
 #include "tests/media/media_test_util.h"
 #include "tests/support/scoped_env.h"
@@ -49,13 +51,32 @@ struct Media {
     std::vector<mp4test::Frame> video;
     std::vector<mp4test::Frame> audio;  // 20 ms of mu-law each
     std::string mp4, avi;
+    std::string h264, ul;               // the sources
 };
+
+// For the sound: the files above, an A-law AVI (ffmpeg) and an AAC MP4
+// (CMP4Writer) of the same pictures, and the sound of each as ffmpeg decodes
+// its source (16-bit mono PCM).
+struct SoundMedia {
+    std::string mulawMp4, mulawAvi, alawAvi, aacMp4;
+    QByteArray mulawPcm, alawPcm, aacPcm;
+};
+
+QByteArray DecodeToPcm(const std::string& in, const std::string& inFormat, const std::string& out)
+{
+    const auto r = mp4test::Run("ffmpeg -nostdin -v error -y " + inFormat + " -i '" + in + "' -f s16le -ac 1 '" + out +
+                                "'");
+    const std::vector<uint8_t> pcm = mp4test::ReadFile(out);
+    return r.status == 0 ? QByteArray(reinterpret_cast<const char*>(pcm.data()), qsizetype(pcm.size())) : QByteArray();
+}
 
 Media* MakeMedia()
 {
     auto* m = new Media;
     const std::string d = m->dir.path().toStdString();
     const std::string h264 = d + "/count.h264", ul = d + "/tone.ul";
+    m->h264 = h264;
+    m->ul = ul;
     const auto v = mp4test::Run("ffmpeg -nostdin -v error -y -f lavfi -i \"nullsrc=s=320x240:r=25,"
                                 "geq=lum='255*mod(floor(N/pow(2\\,floor(X/20)))\\,2)':cb=128:cr=128\" -t " +
                                 std::to_string(kSeconds) +
@@ -118,6 +139,63 @@ Media* MakeMedia()
 Media& TheMedia()
 {
     static Media* m = MakeMedia();
+    return *m;
+}
+
+SoundMedia* MakeSoundMedia()
+{
+    Media& media = TheMedia();
+    auto* m = new SoundMedia;
+    m->mulawMp4 = media.mp4;
+    m->mulawAvi = media.avi;
+    const std::string d = media.dir.path().toStdString(), h264 = media.h264, ul = media.ul;
+    VideoParam vp = mp4test::H264Param(kW, kH);
+
+    // A-law: muxed by ffmpeg, as a device's own file would be.
+    const std::string al = d + "/tone.al", aac = d + "/tone.aac";
+    m->alawAvi = d + "/alaw.avi";
+    const auto alaw = mp4test::Run("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:sample_rate=8000 -t " +
+                                   std::to_string(kSeconds) + " -c:a pcm_alaw -f alaw '" + al + "'");
+    const auto mux = mp4test::Run("ffmpeg -nostdin -v error -y -framerate 25 -f h264 -i '" + h264 +
+                                  "' -f alaw -ar 8000 -ac 1 -i '" + al + "' -c copy '" + m->alawAvi + "'");
+    if (alaw.status != 0 || mux.status != 0)
+        m->alawAvi.clear();
+
+    // AAC: recorded by CMP4Writer from ADTS frames of 1024 samples (64 ms).
+    const auto aacRun = mp4test::Run("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:sample_rate=16000 -t " +
+                                     std::to_string(kSeconds) + " -c:a aac -b:a 32k -f adts '" + aac + "'");
+    AudioParam aacParam{};
+    snprintf(aacParam.codecName, sizeof aacParam.codecName, "AAC");
+    aacParam.sampleRate = 16000;
+    aacParam.bitsPerSample = 16;
+    aacParam.channels = 1;
+    const std::vector<mp4test::Frame> aacFrames = aacRun.status == 0 ? mp4test::SplitAdts(aac) : std::vector<mp4test::Frame>{};
+    CMP4Writer aw;
+    const std::string aacMp4 = d + "/aac.mp4";
+    if (!aacFrames.empty() && aw.OpenWrite(aacMp4.c_str(), &vp, &aacParam) == 0) {
+        size_t vi = 0, ai = 0;
+        while (vi < media.video.size() || ai < aacFrames.size()) {
+            const int64_t vt = int64_t(vi) * 40, at = int64_t(ai) * 64;
+            if (vi < media.video.size() && (ai >= aacFrames.size() || vt <= at)) {
+                const auto& f = media.video[vi++];
+                aw.WriteOneFrame(1, f.data.data(), int(f.data.size()), vt, f.key ? 1 : 0);
+            } else {
+                const auto& f = aacFrames[ai++];
+                aw.WriteOneFrame(0, f.data.data(), int(f.data.size()), at, 1);
+            }
+        }
+        aw.CloseFile();
+        m->aacMp4 = aacMp4;
+    }
+    m->mulawPcm = DecodeToPcm(ul, "-f mulaw -ar 8000 -ac 1", d + "/mulaw.raw");
+    m->alawPcm = DecodeToPcm(al, "-f alaw -ar 8000 -ac 1", d + "/alaw.raw");
+    m->aacPcm = DecodeToPcm(aac, "", d + "/aac.raw");
+    return m;
+}
+
+SoundMedia& TheSoundMedia()
+{
+    static SoundMedia* m = MakeSoundMedia();
     return *m;
 }
 
@@ -567,6 +645,211 @@ TEST(PlayBackStream, FedFromAnotherThreadShowsPicturesAndButtonsOnlyRaiseCommand
     EXPECT_EQ(p.ctl.InputVideoData(m.video[0].data.data(), int32_t(m.video[0].data.size()),
                                    reinterpret_cast<const uint8_t*>(&vp), 16),
               -1);
+}
+
+// --- sound ----------------------------------------------------------------------------
+
+// Takes the PCM of the sound outputs in place of an audio device, with the
+// time of the picture that was shown when each piece was handed over.
+struct SoundRecorder : qelm::SoundTap {
+    explicit SoundRecorder(PlayBackControl* watched) : ctl(watched) { qelm::SoundOutput::SetTap(this); }
+    ~SoundRecorder() override { qelm::SoundOutput::SetTap(nullptr); }
+    void OnSound(const void* owner, int rate, int channels, const QByteArray& pcm) override
+    {
+        if (owner != ctl)
+            return;
+        pieces.push_back({rate, channels, pcm, ctl->ShownTime()});
+        all.append(pcm);
+    }
+    struct Piece {
+        int rate, channels;
+        QByteArray pcm;
+        int64_t shownMs;
+    };
+    PlayBackControl* ctl;
+    std::vector<Piece> pieces;
+    QByteArray all;
+};
+
+// Sign changes of 16-bit mono PCM per second of it at rate.
+double Crossings(const QByteArray& pcm, int rate)
+{
+    const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
+    const qsizetype n = pcm.size() / 2;
+    int crossings = 0;
+    for (qsizetype i = 1; i < n; ++i)
+        crossings += (s[i - 1] < 0) != (s[i] < 0);
+    return n > 0 ? crossings * double(rate) / double(n) : 0;
+}
+
+struct SoundCase {
+    const char* name;
+    std::string SoundMedia::*file;
+    QByteArray SoundMedia::*reference;
+    int rate;
+};
+
+void PrintTo(const SoundCase& c, std::ostream* os) { *os << c.name; }
+
+class PlayBackSound : public ::testing::TestWithParam<SoundCase> {};
+
+TEST_P(PlayBackSound, FilePlaysItsSoundInOrderWithThePicturesUntilPausedOrSwitchedOff)
+{
+    const SoundCase& c = GetParam();
+    SoundMedia& m = TheSoundMedia();
+    const std::string file = m.*c.file;
+    const QByteArray& reference = m.*c.reference;
+    ASSERT_TRUE(!file.empty() && std::filesystem::exists(file)) << c.name;
+    ASSERT_FALSE(reference.isEmpty());
+    Player p;
+    SoundRecorder rec(&p.ctl);
+    EXPECT_EQ(p.ctl.SoundOn(), 0);
+    p.ctl.PressButton(PlayBackControl::kBtnSound);
+    EXPECT_EQ(p.ctl.SoundOn(), 1);
+    ASSERT_EQ(p.ctl.OpenFile(file.c_str()), 0);
+
+    const qsizetype perSecond = qsizetype(c.rate) * 2;
+    ASSERT_TRUE(WaitFor([&] { return rec.all.size() >= 3 * perSecond; })) << c.name;
+    qsizetype before = 0;
+    for (const auto& piece : rec.pieces) {
+        EXPECT_EQ(piece.rate, c.rate);
+        EXPECT_EQ(piece.channels, 1);
+        // Handed over only once the picture of its time shows (the control
+        // leads by 120 ms; AAC frames may straddle a picture by 64 ms).
+        const int64_t startMs = before * 1000 / perSecond;
+        EXPECT_GE(piece.shownMs, 0);
+        EXPECT_LE(startMs, piece.shownMs + 120 + 70) << "sound ran ahead of the pictures";
+        before += piece.pcm.size();
+    }
+    // Every sample from the file's start, in order, as ffmpeg decodes the source.
+    ASSERT_LE(rec.all.size(), reference.size());
+    EXPECT_TRUE(rec.all == reference.left(rec.all.size())) << "not the file's samples in order";
+    EXPECT_NEAR(Crossings(rec.all.mid(perSecond / 2), c.rate), 880, 880 * 0.03) << "a 440 Hz tone at its own rate";
+
+    // Paused: the sound stops with the pictures.
+    p.ctl.PressButton(PlayBackControl::kBtnPlayPause);
+    Settle(300);  // what was due before the pause
+    const qsizetype paused = rec.all.size();
+    Settle(600);
+    EXPECT_EQ(rec.all.size(), paused);
+
+    // Switched off: nothing more is handed over while it plays on.
+    p.ctl.PressButton(PlayBackControl::kBtnSound);
+    EXPECT_EQ(p.ctl.SoundOn(), 0);
+    p.ctl.PressButton(PlayBackControl::kBtnPlayPause);
+    const int64_t frames = p.ctl.FramesShown();
+    ASSERT_TRUE(WaitFor([&] { return p.ctl.FramesShown() > frames + 25; }));
+    EXPECT_EQ(rec.all.size(), paused);
+
+    // On again after a seek: the sound comes with the pictures of the new place.
+    p.ctl.Control(PlayBackControl::kSound, 1);
+    const size_t atSeek = rec.pieces.size();
+    p.ctl.SetPlaySeconds(1, 20);
+    ASSERT_TRUE(WaitFor([&] { return rec.all.size() >= paused + perSecond; }));
+    for (size_t i = atSeek; i < rec.pieces.size(); ++i)
+        EXPECT_GE(rec.pieces[i].shownMs, 20000) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, PlayBackSound,
+    ::testing::Values(SoundCase{"mulaw_mp4", &SoundMedia::mulawMp4, &SoundMedia::mulawPcm, 8000},
+                      SoundCase{"mulaw_avi", &SoundMedia::mulawAvi, &SoundMedia::mulawPcm, 8000},
+                      SoundCase{"alaw_avi", &SoundMedia::alawAvi, &SoundMedia::alawPcm, 8000},
+                      SoundCase{"aac_mp4", &SoundMedia::aacMp4, &SoundMedia::aacPcm, 16000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PlayBackSound, SoundOffFromTheStartHandsOverNothing)
+{
+    Player p;
+    SoundRecorder rec(&p.ctl);
+    p.ctl.Control(PlayBackControl::kSound, 0);  // as the record search page opens a file
+    ASSERT_EQ(p.ctl.OpenFile(TheMedia().mp4.c_str()), 0);
+    ASSERT_TRUE(WaitFor([&] { return p.ctl.FramesShown() > 50; }));
+    EXPECT_TRUE(rec.pieces.empty());
+}
+
+// A fed stream's G.711 reaches the output as the source's samples; a step
+// shows one frame at a time, holding the source while frames wait and
+// letting it run when they run out.
+TEST(PlayBackStream, SoundAndStepsOnAFedStream)
+{
+    Media& m = TheMedia();
+    ASSERT_GE(m.video.size(), 200u);
+    Player p;
+    SoundRecorder rec(&p.ctl);
+    const VideoParam vp = mp4test::H264Param(kW, kH);
+    const AudioParam ap = mp4test::G711Param();
+    ASSERT_EQ(p.ctl.SetMediaParam(Base64(&vp, sizeof vp).c_str(), 536, 0), 0);
+    ASSERT_EQ(p.ctl.SetMediaParam(Base64(&ap, sizeof ap).c_str(), 276, 1), 0);
+    p.ctl.Control(PlayBackControl::kSound, 1);
+    ASSERT_EQ(p.ctl.Play(), 0);
+    p.ctl.EnableStreamInput(1);
+    const double t0 = 7'000'000.0;  // the source's own clock
+    auto feedVideo = [&](size_t i) {
+        const auto& f = m.video[i];
+        const MediaFrameHeader h{f.key ? 1 : 0, 0, t0 + double(i) * 40};
+        return p.ctl.InputVideoData(f.data.data(), int32_t(f.data.size()), reinterpret_cast<const uint8_t*>(&h),
+                                    sizeof h);
+    };
+    auto feedAudio = [&](size_t k) {
+        const auto& a = m.audio[k];
+        const MediaFrameHeader h{1, 0, t0 + double(k) * 20};
+        return p.ctl.InputAudioData(a.data.data(), int32_t(a.data.size()), reinterpret_cast<const uint8_t*>(&h),
+                                    sizeof h);
+    };
+
+    // Paused before the first frame: nothing shows, nothing sounds.
+    p.ctl.PressButton(PlayBackControl::kBtnPlayPause);
+    ASSERT_EQ(p.sink.commands, (std::vector<std::pair<int32_t, int32_t>>{{PlayBackControl::kCmdPause, 0}}));
+    for (size_t i = 0; i < 10; ++i) {
+        ASSERT_EQ(feedVideo(i), 0);
+        ASSERT_EQ(feedAudio(2 * i), 0);
+        ASSERT_EQ(feedAudio(2 * i + 1), 0);
+    }
+    Settle(200);
+    EXPECT_EQ(p.ctl.FramesShown(), 0);
+
+    // Each step shows the next frame, exactly one.
+    p.sink.commands.clear();
+    for (int k = 1; k <= 10; ++k) {
+        p.ctl.PressButton(PlayBackControl::kBtnStep);
+        EXPECT_EQ(p.ctl.GetPlayState(), PlayBackControl::kStepping);
+        ASSERT_TRUE(WaitFor([&] { return p.ctl.FramesShown() >= k; })) << k;
+        EXPECT_EQ(p.ctl.FramesShown(), k);
+        EXPECT_EQ(p.ctl.ShownTime(), int64_t(t0) + (k - 1) * 40);
+        EXPECT_EQ(p.Shown(), k - 1);
+    }
+    EXPECT_TRUE(rec.pieces.empty()) << "no sound while stepping";
+    // The frames ran out: the source was asked to run, once.
+    ASSERT_EQ(p.sink.commands, (std::vector<std::pair<int32_t, int32_t>>{{PlayBackControl::kCmdContinue, 0}}));
+
+    // It sends on; with enough frames waiting it is asked to rest again.
+    for (size_t i = 10; i < 80; ++i) {
+        ASSERT_EQ(feedVideo(i), 0);
+        feedAudio(2 * i);
+        feedAudio(2 * i + 1);
+    }
+    ASSERT_TRUE(WaitFor([&] { return p.sink.commands.size() == 2; }));
+    EXPECT_EQ(p.sink.commands[1], std::make_pair(int32_t(PlayBackControl::kCmdPause), 0));
+    p.ctl.PressButton(PlayBackControl::kBtnStep);
+    ASSERT_TRUE(WaitFor([&] { return p.ctl.FramesShown() >= 11; }));
+    EXPECT_EQ(p.ctl.ShownTime(), int64_t(t0) + 10 * 40);
+
+    // Playing on: pictures and sound move on from where the steps left them,
+    // the sound being the source's samples from that place.
+    p.sink.commands.clear();
+    p.ctl.PressButton(PlayBackControl::kBtnPlayPause);
+    ASSERT_EQ(p.sink.commands, (std::vector<std::pair<int32_t, int32_t>>{{PlayBackControl::kCmdContinue, 0}}));
+    ASSERT_TRUE(WaitFor([&] { return p.ctl.FramesShown() >= 60 && rec.all.size() >= 8000; }));
+    for (const auto& piece : rec.pieces)
+        EXPECT_EQ(piece.rate, 8000);
+    // The sound of the frames the steps passed is not played late: it starts
+    // at the 11th frame, 400 ms (20 pieces of G.711) into the stream.
+    const qsizetype from = 20 * 160 * 2;
+    const QByteArray source = DecodeToPcm(m.ul, "-f mulaw -ar 8000 -ac 1", m.dir.path().toStdString() + "/fed.raw");
+    ASSERT_LE(from + rec.all.size(), source.size());
+    EXPECT_TRUE(rec.all == source.mid(from, rec.all.size()));
+    EXPECT_EQ(p.ctl.Stop(), 0);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "controls/stream_player.h"
 
 #include "controls/journal.h"
+#include "controls/sound_output.h"
 
 #include <QApplication>
 #include <QFile>
@@ -37,7 +38,8 @@ constexpr int kH = 120;
 struct Media {
     QTemporaryDir dir;
     std::vector<Bytes> h264, h265, aacAdts;
-    Bytes mulaw;
+    Bytes mulaw, alaw;
+    Bytes mulawPcm, alawPcm;  // as ffmpeg decodes them: 16-bit mono
 };
 
 Media* g_media = nullptr;
@@ -89,6 +91,12 @@ protected:
         g_media->h265 = ReadPackets(d + "/v.h265");
         g_media->aacAdts = ReadPackets(d + "/a.aac");
         g_media->mulaw = ReadAll(d + "/a.ul");
+        RunCmd("ffmpeg -y -f lavfi -i sine=frequency=440:sample_rate=8000 -t 1 -f alaw " + d + "/a.al");
+        g_media->alaw = ReadAll(d + "/a.al");
+        RunCmd("ffmpeg -y -f mulaw -ar 8000 -ac 1 -i " + d + "/a.ul -f s16le " + d + "/ul.raw");
+        RunCmd("ffmpeg -y -f alaw -ar 8000 -ac 1 -i " + d + "/a.al -f s16le " + d + "/al.raw");
+        g_media->mulawPcm = ReadAll(d + "/ul.raw");
+        g_media->alawPcm = ReadAll(d + "/al.raw");
     }
     static void TearDownTestSuite()
     {
@@ -347,6 +355,49 @@ TEST_F(StreamPlayerTest, DestroyingRendersWhileAThreadFeedsIsSafe)
         stop = true;
         feeder.join();
         delete p;
+    }
+}
+
+// What the sound output of a control was given, in place of an audio device.
+struct SoundRecorder : qelm::SoundTap {
+    SoundRecorder() { qelm::SoundOutput::SetTap(this); }
+    ~SoundRecorder() override { qelm::SoundOutput::SetTap(nullptr); }
+    void OnSound(const void* owner, int r, int c, const QByteArray& pcm) override
+    {
+        owners.push_back(owner);
+        rate = r;
+        channels = c;
+        all.insert(all.end(), pcm.begin(), pcm.end());
+    }
+    std::vector<const void*> owners;
+    int rate = 0, channels = 0;
+    Bytes all;
+};
+
+TEST_F(StreamPlayerTest, LiveG711ReachesTheSoundOutputAsItsSamples)
+{
+    struct Case {
+        const char* codec;
+        const Bytes* source;
+        const Bytes* pcm;
+    } cases[] = {{"G711", &g_media->mulaw, &g_media->mulawPcm}, {"G711A", &g_media->alaw, &g_media->alawPcm}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.codec);
+        ASSERT_FALSE(c.source->empty() || c.pcm->empty());
+        SoundRecorder rec;
+        StreamPlayerControl p;
+        const int32_t id = p.CreateRender("TEST");
+        AudioParam a = Audio(c.codec, 8000);
+        ASSERT_EQ(p.SetupDecoder(0, id, reinterpret_cast<const uint8_t*>(&a), sizeof a), 0);
+        ASSERT_EQ(p.SetSound(id, 1), 0);
+        const size_t whole = c.source->size() / 160 * 160;
+        for (size_t at = 0; at < whole; at += 160)
+            ASSERT_EQ(Feed(p, 0, id, Bytes(c.source->begin() + long(at), c.source->begin() + long(at + 160))), 0);
+        ASSERT_TRUE(WaitFor([&] { return rec.all.size() >= whole * 2; }));
+        EXPECT_EQ(rec.rate, 8000);
+        EXPECT_EQ(rec.channels, 1);
+        EXPECT_EQ(rec.owners.front(), &p);
+        EXPECT_TRUE(rec.all == Bytes(c.pcm->begin(), c.pcm->begin() + long(whole * 2)));
     }
 }
 
