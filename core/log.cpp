@@ -187,25 +187,67 @@ void RotateLog()
     State().fd = OpenLogFd(current);
 }
 
-// Under the I/O mutex.
-void SendUdp(const char* line, std::size_t len)
-{
-    if (State().udp < 0)
-        State().udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (State().udp < 0)
-        return;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(g_udpPort.load());
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ssize_t n = qelm::GuardedSendTo(State().udp, line, len, MSG_DONTWAIT | MSG_NOSIGNAL,
-                                    reinterpret_cast<const sockaddr*>(&to), sizeof to, "log copy");
-    if (n < 0 || static_cast<std::size_t>(n) != len) {
-        ::shutdown(State().udp, SHUT_RDWR);
-        ::close(State().udp);
-        State().udp = -1;
+// Lines on their way to the listener, one datagram each, many datagrams a
+// system call. Under the I/O mutex.
+class UdpBatch {
+public:
+    UdpBatch()
+    {
+        m_to.sin_family = AF_INET;
+        m_to.sin_port = htons(g_udpPort.load());
+        m_to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     }
-}
+    ~UdpBatch() { Send(); }
+    UdpBatch(const UdpBatch&) = delete;
+    UdpBatch& operator=(const UdpBatch&) = delete;
+
+    void Add(const char* line, std::size_t len)
+    {
+        m_iov[m_count] = {const_cast<char*>(line), len};
+        mmsghdr& m = m_msgs[m_count];
+        m = {};
+        m.msg_hdr.msg_name = &m_to;
+        m.msg_hdr.msg_namelen = sizeof m_to;
+        m.msg_hdr.msg_iov = &m_iov[m_count];
+        m.msg_hdr.msg_iovlen = 1;
+        if (++m_count == kMax)
+            Send();
+    }
+
+    // A line the socket did not take whole closes it; the next line opens a new one.
+    void Send()
+    {
+        if (m_count == 0)
+            return;
+        int& udp = State().udp;
+        const bool allowed = qelm::NetAllowed(reinterpret_cast<const sockaddr*>(&m_to), sizeof m_to, "log copy");
+        for (int at = 0; allowed && at < m_count;) {
+            if (udp < 0)
+                udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            if (udp < 0)
+                break;
+            const int sent = ::sendmmsg(udp, m_msgs + at, static_cast<unsigned>(m_count - at),
+                                        MSG_DONTWAIT | MSG_NOSIGNAL);
+            bool whole = sent > 0;
+            for (int i = 0; i < sent; ++i)
+                whole = whole && m_msgs[at + i].msg_len == m_iov[at + i].iov_len;
+            if (!whole) {
+                ::shutdown(udp, SHUT_RDWR);
+                ::close(udp);
+                udp = -1;
+            }
+            at += sent > 0 ? sent : 1; // a line that failed is not sent again
+        }
+        m_count = 0;
+    }
+
+private:
+    static constexpr int kMax = 64;
+    sockaddr_in m_to{};
+    mmsghdr m_msgs[kMax];
+    iovec m_iov[kMax];
+    int m_count = 0;
+};
 
 // Queues one entry; under the log mutex. Wakes the flusher when the queue
 // was empty or has grown large.
@@ -249,13 +291,14 @@ void FlushQueued()
     }
     const char* p = st.batch.data();
     const char* run = p; // start of the bytes not yet written to the file
+    UdpBatch udp;
     for (const Entry& e : st.batchEntries) {
         if (!(e.flags & kToFile)) {
             WriteAllFd(st.fd, run, static_cast<std::size_t>(p - run));
             run = p + e.size;
         }
         if (e.flags & kToUdp)
-            SendUdp(p, e.size);
+            udp.Add(p, e.size);
         p += e.size;
         if (e.flags & kRotateAfter) {
             WriteAllFd(st.fd, run, static_cast<std::size_t>(p - run));
@@ -272,6 +315,7 @@ void FlushQueued()
         }
     }
     WriteAllFd(st.fd, run, static_cast<std::size_t>(p - run));
+    udp.Send();
     t_flushing = false;
 }
 
