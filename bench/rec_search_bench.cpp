@@ -9,8 +9,8 @@
 //   rec_search_bench --by-file-once [tree folder]
 // The second form runs one by-file search and exits, for timing whole
 // processes from outside:
-//   farm-bench --vs "find TREE/d1 TREE/d2 -name '*.mp4' -printf '%s\n'" -- \
-//       rec_search_bench --by-file-once TREE
+//   farm-bench --vs "find TREE/d1 TREE/d2 -name '*.mp4' -printf '%s\n'"
+//       -- rec_search_bench --by-file-once TREE
 // The tree is made once and kept (default /tmp/qelm2-recsearch-bench).
 #include "controls/avi_file.h"
 #include "core/devinfo.h"
