@@ -2,12 +2,19 @@
 // (70 days of one-minute files over two storage paths and three kinds, hard
 // links of two real recordings of 60 s, so every length is read for real).
 // Times the by-file search over the whole span and the day search of a full
-// day (1,440 records opened), warm cache, beside
-// `find <tree> -type f -printf '%s %p\n'` on the same tree.
+// day (1,440 records opened), warm cache, with the program log open (the
+// search logs every record it finds), beside
+// `find <tree> -name '*.mp4' -printf '%s\n'` on the same tree.
 //   rec_search_bench [tree folder] [runs]
+//   rec_search_bench --by-file-once [tree folder]
+// The second form runs one by-file search and exits, for timing whole
+// processes from outside:
+//   farm-bench --vs "find TREE/d1 TREE/d2 -name '*.mp4' -printf '%s\n'"
+//       -- rec_search_bench --by-file-once TREE
 // The tree is made once and kept (default /tmp/qelm2-recsearch-bench).
 #include "controls/avi_file.h"
 #include "core/devinfo.h"
+#include "core/log.h"
 #include "core/recinfo.h"
 #include "media/mp4_writer.h"
 #include "media/rec_scheme_manager.h"
@@ -157,6 +164,11 @@ double Best(int runs, F f)
 
 int main(int argc, char** argv)
 {
+    const bool once = argc > 1 && std::string(argv[1]) == "--by-file-once";
+    if (once) {
+        --argc;
+        ++argv;
+    }
     const std::string root = argc > 1 ? argv[1] : "/tmp/qelm2-recsearch-bench";
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     const std::string sp1 = root + "/d1", sp2 = root + "/d2";
@@ -185,12 +197,28 @@ int main(int argc, char** argv)
         g_lstRecSchemeInfo.push_back(plan);
     }
 
+    // The program's log, open as an operator with logging on has it.
+    const std::string logFolder = root + "/log";
+    fs::remove_all(logFolder);
+    fs::create_directories(logFolder);
+    if (OpenLog((logFolder + "/clientlog.txt").c_str()) != 0) {
+        std::fprintf(stderr, "could not open the log\n");
+        return 1;
+    }
+
     const std::tm first = DayOf(0), last = DayOf(kDays - 1);
     recsearch::ByFileFilter filter;
     filter.startKey = recsearch::TimeKey(first.tm_year + 1900, first.tm_mon + 1, first.tm_mday, 0, 0, 0);
     filter.endKey = recsearch::TimeKey(last.tm_year + 1900, last.tm_mon + 1, last.tm_mday, 23, 59, 59);
     filter.media = 2;
     size_t found = 0;
+    if (once) {
+        std::list<RecFileItem> out;
+        recsearch::SearchLocalRecFile(Camera(), filter, out);
+        CloseLog();
+        std::printf("%zu files\n", out.size());
+        return out.empty() ? 1 : 0;
+    }
     const double byFile = Best(runs, [&] {
         std::list<RecFileItem> out;
         recsearch::SearchLocalRecFile(Camera(), filter, out);
@@ -220,7 +248,7 @@ int main(int argc, char** argv)
         marked = int(std::count_if(map.szMinuteMap, map.szMinuteMap + kDayMinutes, [](char c) { return c != 'C'; }));
     });
 
-    const std::string cmd = "find '" + root + "/d1' '" + root + "/d2' -type f -printf '%s %p\\n' > /dev/null";
+    const std::string cmd = "find '" + root + "/d1' '" + root + "/d2' -name '*.mp4' -printf '%s\\n' > /dev/null";
     const double find = Best(runs, [&] {
         if (std::system(cmd.c_str()) != 0)
             std::fprintf(stderr, "find failed\n");
@@ -231,7 +259,9 @@ int main(int argc, char** argv)
     std::printf("by-file search, %d days: %zu files in %.3f s (whole span unlimited: %.3f s)\n", kDays, found, byFile,
                 byFileOpen);
     std::printf("day search: %zu files opened, %d minutes marked, in %.3f s\n", dayFiles, marked, byDay);
-    std::printf("find -type f -printf '%%s %%p': %.3f s; by-file / find = %.2f\n", find, byFile / find);
+    std::printf("find -name '*.mp4' -printf '%%s\\n': %.3f s; by-file / find = %.2f (log open)\n", find,
+                byFile / find);
+    CloseLog();
     std::printf("peak resident memory: %ld KiB\n", usage.ru_maxrss);
     return 0;
 }

@@ -74,11 +74,13 @@ inline bool HasStreamMediaMarker(const StreamMediaParam& p)
 // Travels beside every audio or video frame.
 struct MediaFrameHeader {
     int32_t keyFrame;      // 1 for a video key frame; audio frames carry what the source gave
-    int32_t reserved;      // 0
-    double timeStamp;      // milliseconds on the source's clock
+    // Video whose pictures come in decode order ahead of their showing
+    // (B-frames): presentation - decode time in microseconds; 0 otherwise.
+    int32_t renderOffsetUs;
+    double timeStamp;      // milliseconds on the source's clock (presentation time)
 };
 static_assert(sizeof(MediaFrameHeader) == 16);
-static_assert(offsetof(MediaFrameHeader, reserved) == 4);
+static_assert(offsetof(MediaFrameHeader, renderOffsetUs) == 4);
 static_assert(offsetof(MediaFrameHeader, timeStamp) == 8);
 
 // One media profile of an ONVIF camera.

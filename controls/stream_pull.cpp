@@ -348,6 +348,11 @@ bool PullOnce(Stream& s, const std::string& url)
         assembler.Shaper().SetExtradata(fc->streams[vi]->codecpar->extradata,
                                         static_cast<size_t>(fc->streams[vi]->codecpar->extradata_size));
     fillVideo();
+    if (vi >= 0) {
+        // B-frames: the demuxer's probe tells how far pictures run ahead of their showing.
+        const int rate = mp.video.frameRate > 0 ? mp.video.frameRate : 25;
+        assembler.SetReorderDepth(fc->streams[vi]->codecpar->video_delay, 1000.0 / rate);
+    }
     if (ai >= 0) {
         const AVCodecParameters* cp = fc->streams[ai]->codecpar;
         mp.hasAudio = 1;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace qelm {
 
@@ -131,6 +132,41 @@ bool VideoShaper::Remember(const uint8_t* p, size_t len)
     return true;
 }
 
+void DecodeClock::Reset(int depth, double frameMs)
+{
+    m_depth = std::clamp(depth, 0, kMaxDepth);
+    m_frameMs = frameMs > 0 ? frameMs : 40;
+    m_heap.clear();
+    m_haveLast = false;
+}
+
+double DecodeClock::Offset(double presentationMs)
+{
+    constexpr double kRestartMs = 1000;   // a stamp this far back: the source restarted
+    if (m_haveLast && presentationMs < m_lastDecode - kRestartMs) {
+        m_heap.clear();
+        m_haveLast = false;
+    }
+    if (m_haveLast && presentationMs < m_lastDecode && m_depth < kMaxDepth)
+        ++m_depth;
+    const auto later = std::greater<double>();
+    m_heap.push_back(presentationMs);
+    std::push_heap(m_heap.begin(), m_heap.end(), later);
+    double decode;
+    if (m_heap.size() > size_t(m_depth)) {
+        std::pop_heap(m_heap.begin(), m_heap.end(), later);
+        decode = m_heap.back();
+        m_heap.pop_back();
+    } else {
+        decode = m_heap.front() - double(size_t(m_depth) + 1 - m_heap.size()) * m_frameMs;
+    }
+    if (m_haveLast && decode <= m_lastDecode)
+        decode = std::min(m_lastDecode + m_frameMs / 8, presentationMs);   // decode times only go forward
+    m_lastDecode = std::max(decode, m_haveLast ? m_lastDecode : decode);
+    m_haveLast = true;
+    return std::max(0.0, presentationMs - decode);
+}
+
 AccessUnitAssembler::AccessUnitAssembler(PullVideoCodec codec, int tbNum, int tbDen, size_t maxUnit)
     : m_shaper(codec), m_nal(codec != PullVideoCodec::kOther), m_tbNum(tbNum), m_tbDen(tbDen), m_max(maxUnit)
 {
@@ -180,6 +216,8 @@ void AccessUnitAssembler::Flush(Output& out)
     h.keyFrame = (key || (!m_nal && m_auKey)) ? 1 : 0;
     h.timeStamp = ToMs(m_auTs);
     m_lastMs = h.timeStamp;
+    const double offset = m_clock.Offset(h.timeStamp);
+    h.renderOffsetUs = static_cast<int32_t>(std::min(offset * 1000.0 + 0.5, 2.0e9));
     m_au.clear();
     m_auKey = false;
     if (!m_out.empty())   // new sets always come with a unit: they are in it

@@ -53,6 +53,30 @@ private:
     std::vector<uint8_t> m_vps, m_sps, m_pps;
 };
 
+// Decode times of pictures that come in decode order stamped with their
+// presentation times only (RTP). With a reorder depth d, the n-th decode
+// time is the (n-d)-th smallest presentation time, known once picture n has
+// come; the first d pictures step back from it by the frame interval. A
+// picture shown before the last decode time means the depth was too small:
+// it grows by one (up to kMaxDepth).
+class DecodeClock {
+public:
+    static constexpr int kMaxDepth = 16;
+
+    // depth 0 = pictures come in presentation order (every offset is 0).
+    void Reset(int depth, double frameMs);
+    // Presentation - decode time (ms, >= 0) of the next picture in decode order.
+    double Offset(double presentationMs);
+    int Depth() const { return m_depth; }
+
+private:
+    int m_depth = 0;
+    double m_frameMs = 40;
+    std::vector<double> m_heap;   // presentation times not yet used as decode times
+    bool m_haveLast = false;
+    double m_lastDecode = 0;
+};
+
 // Collects the demuxer's video packets into access units and hands each on
 // shaped. NAL codecs: the packets of one time stamp make a unit, handed on
 // when the next stamp arrives; other codecs: each packet is a unit.
@@ -86,6 +110,10 @@ public:
     // Bytes held for the unit being collected.
     size_t Pending() const { return m_au.size(); }
 
+    // Pictures may come ahead of their showing (B-frames): units get their
+    // render offset from a DecodeClock of this depth.
+    void SetReorderDepth(int depth, double frameMs) { m_clock.Reset(depth, frameMs); }
+
 private:
     void Flush(Output& out);
     double ToMs(int64_t ts) const;
@@ -99,6 +127,7 @@ private:
     bool m_auKey = false;
     bool m_dropping = false;   // the unit of m_auTs went over the limit
     double m_lastMs = 0;
+    DecodeClock m_clock;
 };
 
 // Gives raw AAC frames the 7-byte ADTS header that lets them stand alone.

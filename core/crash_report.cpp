@@ -2,6 +2,7 @@
 // async-signal-safe: raw open/read/write, no allocation, no stdio, no locale.
 #include "core/crash_report.h"
 
+#include "core/log.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 
@@ -520,6 +521,7 @@ void OnSignal(int sig, siginfo_t* info, void* context)
             code = kCodeStackOverflow;
         WriteReport(code, CExceptionReport::ExceptionName(code), static_cast<const ucontext_t*>(context));
     }
+    FlushLogAfterCrash(); // the program log's last lines (after the report, which matters more)
     errno = savedErrno;
     // Returning re-runs a faulting instruction, which now meets the default action.
     DefaultAndRaise(sig);

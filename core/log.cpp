@@ -1,5 +1,7 @@
 // Program log: file "clientlog.txt" plus one UDP datagram per line to the
-// local log listener, serialised by one mutex (see log.h).
+// local log listener (see log.h). Writers only queue their lines under the
+// log mutex; a flusher thread writes each batch to the file and sends its
+// datagrams a few milliseconds later, under the I/O mutex.
 #include "core/log.h"
 
 #include "core/helpers.h"
@@ -12,17 +14,26 @@
 #include "platform/text.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -45,18 +56,53 @@ JMutex& LogMutex()
 
 std::atomic<bool> g_open{false};
 std::atomic<unsigned short> g_udpPort{3000};
+
+// A line waits in memory this long at most before it reaches the file and
+// the listener: one write and a burst of datagrams per batch, none of it on
+// the writer's thread.
+constexpr auto kFlushDelay = std::chrono::milliseconds(20);
+constexpr std::size_t kWakeBytes = 256 * 1024;      // a batch this big goes at once
+constexpr std::size_t kMaxPendingBytes = 8 << 20;   // writers flush themselves past this
+
+enum : std::uint8_t { kToFile = 1, kToUdp = 2, kRotateAfter = 4 };
+struct Entry {
+    std::uint32_t size; // bytes of pending text
+    std::uint8_t flags;
+};
+
 struct LogState {
-    FILE* file = nullptr;
-    long count = 0;     // bytes in the file
-    std::string folder; // ends with '/'
-    std::string user;   // for the rotation trailer
+    // Under the log mutex: what the writers add.
+    long count = 0;         // bytes in the file, counted as lines are queued
+    bool fileLost = false;  // a rotation could not reopen the file
+    std::string user;       // for the rotation trailer
+    std::string pending;
+    std::vector<Entry> entries;
+    bool haveFlusher = false;
+
+    // Under the I/O mutex: the file and the socket, touched only by whoever flushes.
+    int fd = -1;
+    std::string folder;     // ends with '/'
     int udp = -1;
+    std::string batch;      // taken from pending (buffers swap, so they are reused)
+    std::vector<Entry> batchEntries;
+
+    // The flusher thread.
+    std::mutex wakeLock;
+    std::condition_variable wake;
+    bool wakeUp = false, urgent = false, stop = false;
+    std::thread flusher;
 };
 
 LogState& State()
 {
     static LogState* s = new LogState;
     return *s;
+}
+
+std::mutex& IoMutex()
+{
+    static std::mutex* m = new std::mutex;
+    return *m;
 }
 
 const int kLevelMask = 255;
@@ -107,15 +153,26 @@ void AscTime19(const std::tm& t, char out[20])
     out[19] = '\0';
 }
 
-void AppendFile(const char* data, std::size_t len)
+void WriteAllFd(int fd, const char* data, std::size_t len)
 {
-    if (!State().file)
-        return;
-    std::fwrite(data, 1, len, State().file);
-    std::fflush(State().file);
+    while (fd >= 0 && len > 0) {
+        ssize_t n = ::write(fd, data, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return; // write errors are ignored
+        data += n;
+        len -= static_cast<std::size_t>(n);
+    }
+}
+
+int OpenLogFd(const std::string& path)
+{
+    return ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
 // Moves clientlog.txt aside under a time-stamped name and opens a fresh one.
+// Under the I/O mutex.
 void RotateLog()
 {
     std::tm t = qelm::LocalNow();
@@ -127,26 +184,172 @@ void RotateLog()
     // A rotated file of the same second may exist: do not overwrite it, keep appending instead.
     if (::access(rotated.c_str(), F_OK) != 0)
         std::rename(current.c_str(), rotated.c_str());
-    State().file = std::fopen(current.c_str(), "ae");
+    State().fd = OpenLogFd(current);
 }
 
-void SendUdp(const char* line, std::size_t len)
-{
-    if (State().udp < 0)
-        State().udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (State().udp < 0)
-        return;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(g_udpPort.load());
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ssize_t n = qelm::GuardedSendTo(State().udp, line, len, MSG_DONTWAIT | MSG_NOSIGNAL,
-                                    reinterpret_cast<const sockaddr*>(&to), sizeof to, "log copy");
-    if (n < 0 || static_cast<std::size_t>(n) != len) {
-        ::shutdown(State().udp, SHUT_RDWR);
-        ::close(State().udp);
-        State().udp = -1;
+// Lines on their way to the listener, one datagram each, many datagrams a
+// system call. Under the I/O mutex.
+class UdpBatch {
+public:
+    UdpBatch()
+    {
+        m_to.sin_family = AF_INET;
+        m_to.sin_port = htons(g_udpPort.load());
+        m_to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     }
+    ~UdpBatch() { Send(); }
+    UdpBatch(const UdpBatch&) = delete;
+    UdpBatch& operator=(const UdpBatch&) = delete;
+
+    void Add(const char* line, std::size_t len)
+    {
+        m_iov[m_count] = {const_cast<char*>(line), len};
+        mmsghdr& m = m_msgs[m_count];
+        m = {};
+        m.msg_hdr.msg_name = &m_to;
+        m.msg_hdr.msg_namelen = sizeof m_to;
+        m.msg_hdr.msg_iov = &m_iov[m_count];
+        m.msg_hdr.msg_iovlen = 1;
+        if (++m_count == kMax)
+            Send();
+    }
+
+    // A line the socket did not take whole closes it; the next line opens a new one.
+    void Send()
+    {
+        if (m_count == 0)
+            return;
+        int& udp = State().udp;
+        const bool allowed = qelm::NetAllowed(reinterpret_cast<const sockaddr*>(&m_to), sizeof m_to, "log copy");
+        for (int at = 0; allowed && at < m_count;) {
+            if (udp < 0)
+                udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            if (udp < 0)
+                break;
+            const int sent = ::sendmmsg(udp, m_msgs + at, static_cast<unsigned>(m_count - at),
+                                        MSG_DONTWAIT | MSG_NOSIGNAL);
+            bool whole = sent > 0;
+            for (int i = 0; i < sent; ++i)
+                whole = whole && m_msgs[at + i].msg_len == m_iov[at + i].iov_len;
+            if (!whole) {
+                ::shutdown(udp, SHUT_RDWR);
+                ::close(udp);
+                udp = -1;
+            }
+            at += sent > 0 ? sent : 1; // a line that failed is not sent again
+        }
+        m_count = 0;
+    }
+
+private:
+    static constexpr int kMax = 64;
+    sockaddr_in m_to{};
+    mmsghdr m_msgs[kMax];
+    iovec m_iov[kMax];
+    int m_count = 0;
+};
+
+// Queues one entry; under the log mutex. Wakes the flusher when the queue
+// was empty or has grown large.
+void Queue(const char* data, std::size_t len, std::uint8_t flags)
+{
+    LogState& st = State();
+    const bool wasEmpty = st.entries.empty();
+    st.pending.append(data, len);
+    st.entries.push_back({static_cast<std::uint32_t>(len), flags});
+    const bool large = st.pending.size() >= kWakeBytes && st.pending.size() - len < kWakeBytes;
+    if (st.haveFlusher && (wasEmpty || large)) {
+        std::lock_guard<std::mutex> w(st.wakeLock);
+        st.wakeUp = true;
+        st.urgent |= large;
+        st.wake.notify_one();
+    }
+}
+
+// Set while this thread flushes: a line it logs meanwhile (a refused
+// datagram) is only queued.
+thread_local bool t_flushing = false;
+
+// Writes and sends everything queued so far, in order.
+void FlushQueued()
+{
+    if (t_flushing)
+        return;
+    std::lock_guard<std::mutex> io(IoMutex());
+    t_flushing = true;
+    LogState& st = State();
+    st.batch.clear();
+    st.batchEntries.clear();
+    {
+        JMutexAutoLock lock(LogMutex());
+        st.batch.swap(st.pending);
+        st.batchEntries.swap(st.entries);
+    }
+    if (st.batchEntries.empty()) {
+        t_flushing = false;
+        return;
+    }
+    const char* p = st.batch.data();
+    const char* run = p; // start of the bytes not yet written to the file
+    UdpBatch udp;
+    for (const Entry& e : st.batchEntries) {
+        if (!(e.flags & kToFile)) {
+            WriteAllFd(st.fd, run, static_cast<std::size_t>(p - run));
+            run = p + e.size;
+        }
+        if (e.flags & kToUdp)
+            udp.Add(p, e.size);
+        p += e.size;
+        if (e.flags & kRotateAfter) {
+            WriteAllFd(st.fd, run, static_cast<std::size_t>(p - run));
+            run = p;
+            if (st.fd >= 0)
+                ::close(st.fd);
+            st.fd = -1;
+            RotateLog();
+            if (st.fd < 0) {
+                JMutexAutoLock lock(LogMutex());
+                st.fileLost = true;
+                st.count = 0;
+            }
+        }
+    }
+    WriteAllFd(st.fd, run, static_cast<std::size_t>(p - run));
+    udp.Send();
+    t_flushing = false;
+}
+
+void FlusherLoop()
+{
+    LogState& st = State();
+    std::unique_lock<std::mutex> w(st.wakeLock);
+    for (;;) {
+        st.wake.wait(w, [&] { return st.wakeUp || st.stop; });
+        // Let the batch gather a moment, unless it is already large.
+        st.wake.wait_for(w, kFlushDelay, [&] { return st.urgent || st.stop; });
+        const bool stopping = st.stop;
+        st.wakeUp = st.urgent = false;
+        w.unlock();
+        FlushQueued();
+        w.lock();
+        if (stopping)
+            return;
+    }
+}
+
+void StopFlusher()
+{
+    LogState& st = State();
+    if (!st.flusher.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> w(st.wakeLock);
+        st.stop = true;
+    }
+    st.wake.notify_one();
+    st.flusher.join();
+    std::lock_guard<std::mutex> w(st.wakeLock);
+    st.stop = st.wakeUp = st.urgent = false;
 }
 
 void PlatformSink(int level, const std::string& line)
@@ -160,10 +363,6 @@ void WriteLog(int level, const char* fmt, ...)
 {
     if (!g_open.load() || (level & kLevelMask) == 0)
         return;
-    JMutexAutoLock lock(LogMutex());
-    if (!g_open.load()) // closed while we waited
-        return;
-
     char stamp[20];
     AscTime19(qelm::LocalNow(), stamp);
     char message[kMessageSize];
@@ -178,36 +377,33 @@ void WriteLog(int level, const char* fmt, ...)
     if (len >= sizeof line)
         len = sizeof line - 1;
 
-    if (State().file) {
-        AppendFile(line, len);
-        State().count += static_cast<long>(len);
-        if (State().count >= kRotateBytes) {
-            std::string trailer = "================= LOGIN USER : " + State().user + "=================\n";
-            AppendFile(trailer.data(), trailer.size());
-            std::fclose(State().file);
-            State().file = nullptr;
-            RotateLog();
-            State().count = 0;
+    bool flushNow;
+    {
+        JMutexAutoLock lock(LogMutex());
+        if (!g_open.load()) // closed while we waited
+            return;
+        LogState& st = State();
+        if (st.fileLost) {
+            Queue(line, len, kToUdp);
+        } else {
+            st.count += static_cast<long>(len);
+            Queue(line, len, kToFile | kToUdp);
+            if (st.count >= kRotateBytes) {
+                std::string trailer = "================= LOGIN USER : " + st.user + "=================\n";
+                Queue(trailer.data(), trailer.size(), kToFile | kRotateAfter);
+                st.count = 0;
+            }
         }
+        flushNow = !st.haveFlusher || st.pending.size() >= kMaxPendingBytes;
     }
-    SendUdp(line, len);
+    if (flushNow)
+        FlushQueued();
 }
 
 void WriteLogTime(int level, const char* fmt, ...)
 {
     if (!g_open.load() || (level & kLevelMask) == 0)
         return;
-    JMutexAutoLock lock(LogMutex());
-    if (!g_open.load() || !State().file)
-        return;
-    if (State().count >= kRotateBytes) {
-        std::fclose(State().file);
-        State().file = nullptr;
-        RotateLog();
-        State().count = 0;
-        if (!State().file)
-            return;
-    }
     char message[kMessageSize];
     va_list ap;
     va_start(ap, fmt);
@@ -220,8 +416,53 @@ void WriteLogTime(int level, const char* fmt, ...)
     std::size_t len = n < 0 ? 0 : static_cast<std::size_t>(n);
     if (len >= sizeof line)
         len = sizeof line - 1;
-    AppendFile(line, len);
-    State().count += static_cast<long>(len);
+
+    bool flushNow;
+    {
+        JMutexAutoLock lock(LogMutex());
+        LogState& st = State();
+        if (!g_open.load() || st.fileLost)
+            return;
+        if (st.count >= kRotateBytes) {
+            Queue("", 0, kRotateAfter);
+            st.count = 0;
+        }
+        Queue(line, len, kToFile);
+        st.count += static_cast<long>(len);
+        flushNow = !st.haveFlusher || st.pending.size() >= kMaxPendingBytes;
+    }
+    if (flushNow)
+        FlushQueued();
+}
+
+void FlushLog()
+{
+    FlushQueued();
+}
+
+void FlushLogAfterCrash()
+{
+    if (!g_open.load())
+        return;
+    // The crashing thread may hold a lock: take each only when it is free,
+    // and write with plain write() (no allocation, no stdio).
+    std::mutex& io = IoMutex();
+    bool haveIo = false;
+    for (int i = 0; i < 1000 && !(haveIo = io.try_lock()); ++i)
+        ::sched_yield(); // the flusher is writing the batch before this one
+    if (!haveIo)
+        return;
+    if (LogMutex().TryLock()) {
+        const LogState& st = State();
+        const char* p = st.pending.data();
+        for (const Entry& e : st.entries) {
+            if (e.flags & kToFile)
+                WriteAllFd(st.fd, p, e.size);
+            p += e.size;
+        }
+        LogMutex().Unlock();
+    }
+    io.unlock();
 }
 
 int OpenLog(const char* path)
@@ -229,28 +470,40 @@ int OpenLog(const char* path)
     if (!path || !*path)
         return -2;
     {
+        std::lock_guard<std::mutex> io(IoMutex());
         JMutexAutoLock lock(LogMutex());
         if (g_open.load())
             return -1;
         std::string file = qelm::ResolveDrivePath(path);
         if (file.find('/') == std::string::npos)
             file = GetAppDir() + file; // a bare name lives in the program folder
-        FILE* f = std::fopen(file.c_str(), "a+e");
-        if (!f)
+        int fd = OpenLogFd(file);
+        if (fd < 0)
             return -2;
-        long size = -1;
-        if (std::fseek(f, 0, SEEK_END) == 0)
-            size = std::ftell(f);
+        off_t size = ::lseek(fd, 0, SEEK_END);
         if (size < 0) {
-            std::fclose(f);
+            ::close(fd);
             return -4;
         }
-        State().folder = file.substr(0, file.rfind('/') + 1);
-        State().file = f;
-        State().count = size;
+        LogState& st = State();
+        st.folder = file.substr(0, file.rfind('/') + 1);
+        st.fd = fd;
+        st.count = static_cast<long>(size);
+        st.fileLost = false;
+        st.pending.clear();
+        st.entries.clear();
+        try {
+            st.flusher = std::thread(FlusherLoop);
+            st.haveFlusher = true;
+        } catch (const std::system_error&) {
+            st.haveFlusher = false; // every line is then written at once
+        }
+        static std::once_flag atExit;
+        std::call_once(atExit, [] { std::atexit(FlushQueued); });
         g_open.store(true);
     }
     qelm::SetPlatformLogSink(PlatformSink);
+    qelm::SetPlatformLogFlush(FlushQueued);
     return 0;
 }
 
@@ -265,20 +518,28 @@ int OpenProgramLog(const char* title)
 int CloseLog()
 {
     qelm::SetPlatformLogSink({});
-    JMutexAutoLock lock(LogMutex());
-    if (!g_open.load())
-        return -3;
-    // Open without a file (its reopen after a rotation failed): still close,
-    // or datagrams would go on after the exit routine.
-    g_open.store(false);
-    int result = State().file ? 0 : -3;
-    if (State().file) {
-        std::fclose(State().file);
-        State().file = nullptr;
+    qelm::SetPlatformLogFlush({});
+    {
+        JMutexAutoLock lock(LogMutex());
+        if (!g_open.load())
+            return -3;
+        // Open without a file (its reopen after a rotation failed): still close,
+        // or datagrams would go on after the exit routine.
+        g_open.store(false);
+        State().haveFlusher = false;
     }
-    if (State().udp >= 0) {
-        ::close(State().udp);
-        State().udp = -1;
+    StopFlusher();
+    FlushQueued(); // what came after the flusher's last batch
+    std::lock_guard<std::mutex> io(IoMutex());
+    LogState& st = State();
+    int result = st.fd >= 0 ? 0 : -3;
+    if (st.fd >= 0) {
+        ::close(st.fd);
+        st.fd = -1;
+    }
+    if (st.udp >= 0) {
+        ::close(st.udp);
+        st.udp = -1;
     }
     return result;
 }

@@ -1,5 +1,8 @@
 // Program log: "clientlog.txt" in the log folder, every line also sent as one
 // UDP datagram to the local log listener; thread-safe, rotates at 10 MiB.
+// Lines are queued in memory and written and sent in batches a few
+// milliseconds later by a thread of the log, at CloseLog, at exit and by the
+// crash report; FlushLog writes them at once.
 #pragma once
 
 // Writes "[Qelm2]:<first 19 chars of asctime(local time)>  <message>\n" to the
@@ -23,6 +26,13 @@ int OpenProgramLog(const char* title);
 int CloseLog();
 
 bool IsLogOpen();
+
+// Writes and sends every line queued so far; returns when they are in the file.
+void FlushLog();
+
+// For the crash report's signal handler: appends the queued lines to the file
+// with async-signal-safe calls, skipping them if a lock stays held.
+void FlushLogAfterCrash();
 
 // The user name written into the trailer of a rotated file.
 void SetLogUserName(const char* user);

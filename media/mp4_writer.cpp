@@ -427,16 +427,22 @@ void CMP4Writer::WriteParameterSets()
 
 int CMP4Writer::WriteOneFrame(int isVideo, const void* data, int length, int64_t timeStamp, int isKey)
 {
+    return WriteOneFrame(isVideo, data, length, timeStamp, isKey, 0);
+}
+
+int CMP4Writer::WriteOneFrame(int isVideo, const void* data, int length, int64_t timeStamp, int isKey,
+                              int32_t renderOffsetUs)
+{
     Guard lock(m_lock->mutex);
     if (!data || length <= 0)
         return 0;
     if (!EnsureBuffer(size_t(length) + kHeadRoom))
         return -1;
-    return isVideo ? WriteVideo(static_cast<const uint8_t*>(data), length, timeStamp, isKey)
+    return isVideo ? WriteVideo(static_cast<const uint8_t*>(data), length, timeStamp, isKey, renderOffsetUs)
                    : WriteAudio(static_cast<const uint8_t*>(data), length, timeStamp);
 }
 
-int CMP4Writer::WriteVideo(const uint8_t* data, int length, int64_t timeStamp, int isKey)
+int CMP4Writer::WriteVideo(const uint8_t* data, int length, int64_t timeStamp, int isKey, int32_t renderOffsetUs)
 {
     if (!m_videoTrack || !m_file)
         return 0;
@@ -524,10 +530,14 @@ int CMP4Writer::WriteVideo(const uint8_t* data, int length, int64_t timeStamp, i
         sampleSize = size_t(out - m_buffer.get());
     }
 
-    const uint64_t duration = NextVideoDuration(timeStamp);
-    m_lastVideoTs = timeStamp;
+    // Durations follow the decode times; the offset shows the picture later.
+    const int64_t offsetUs = std::max<int32_t>(renderOffsetUs, 0);
+    const int64_t decodeTs = timeStamp - (offsetUs + 500) / 1000;
+    const auto renderOffset = MP4Duration((offsetUs * m_videoTimeScale + 500000) / 1000000);
+    const uint64_t duration = NextVideoDuration(decodeTs);
+    m_lastVideoTs = decodeTs;
     m_haveLastVideoTs = true;
-    MP4WriteSample(m_file, m_videoTrack, sample, uint32_t(sampleSize), duration, 0, sync);
+    MP4WriteSample(m_file, m_videoTrack, sample, uint32_t(sampleSize), duration, renderOffset, sync);
     m_videoTime += uint32_t(duration);
     ++m_videoSamples;
     m_pending.clear();

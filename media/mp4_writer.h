@@ -31,6 +31,12 @@ public:
     // An Annex-B access unit (isVideo 1) or one audio frame, stamped in ms.
     // 0 (also for a dropped frame); -1 when the work buffer cannot grow.
     int WriteOneFrame(int isVideo, const void* data, int length, int64_t timeStamp, int isKey);
+    // The same for video whose pictures come ahead of their showing (B-frames):
+    // timeStamp is the presentation time, renderOffsetUs presentation - decode
+    // time. Decode times then make the durations, the offset the sample's
+    // composition offset; 0 writes what the call above writes.
+    int WriteOneFrame(int isVideo, const void* data, int length, int64_t timeStamp, int isKey,
+                      int32_t renderOffsetUs);
     // Finishes the file and drops ".tmp" from its name. Always 0.
     int CloseFile();
     // 1 when the name has at least 5 characters and ends with ".tmp" (any case).
@@ -86,7 +92,7 @@ private:
     void SeedParameterSets(const uint8_t* config, int length);
     bool ParameterSetsComplete() const;
     void WriteParameterSets();
-    int WriteVideo(const uint8_t* data, int length, int64_t timeStamp, int isKey);
+    int WriteVideo(const uint8_t* data, int length, int64_t timeStamp, int isKey, int32_t renderOffsetUs);
     int WriteAudio(const uint8_t* data, int length, int64_t timeStamp);
     uint64_t NextVideoDuration(int64_t timeStamp);
     int64_t ToMs(uint64_t ticks, uint32_t timeScale) const;

@@ -1040,8 +1040,8 @@ void CRtspEvents::WriteMp4Frame(int isVideo, const uint8_t* frame, int32_t lengt
     }
     if (isVideo && key && m_Mp4FileSps.empty())
         m_Mp4FileSps = FindSps(frame, length, IsH265(GetVideoParam().codecName));
-    m_pMP4Writer->WriteOneFrame(isVideo, frame, length, static_cast<int64_t>(header.timeStamp),
-                                header.keyFrame);
+    m_pMP4Writer->WriteOneFrame(isVideo, frame, length, static_cast<int64_t>(header.timeStamp), header.keyFrame,
+                                isVideo ? header.renderOffsetUs : 0);
 }
 
 // --- recording ----------------------------------------------------------------------------------

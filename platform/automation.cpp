@@ -302,6 +302,7 @@ private:
                 answer = Fail("request is not a JSON object");
             else
                 answer = Handle(doc.object());
+            FlushPlatformLog(); // what the request made the program log is in the file when the answer comes
             s->write(QJsonDocument(answer).toJson(QJsonDocument::Compact));
             s->write("\n");
             s->flush();

@@ -13,7 +13,29 @@ LogSink& Sink()
     static LogSink sink;
     return sink;
 }
+std::function<void()>& Flush()
+{
+    static std::function<void()> flush;
+    return flush;
+}
 } // namespace
+
+void SetPlatformLogFlush(std::function<void()> flush)
+{
+    std::lock_guard<std::mutex> lock(g_sinkMutex);
+    Flush() = std::move(flush);
+}
+
+void FlushPlatformLog()
+{
+    std::function<void()> flush;
+    {
+        std::lock_guard<std::mutex> lock(g_sinkMutex);
+        flush = Flush();
+    }
+    if (flush)
+        flush();
+}
 
 void SetPlatformLogSink(LogSink sink)
 {

@@ -17,6 +17,8 @@ public:
     // 0, or ERR_JMUTEX_NOTINIT. Unlock only from the thread that locked.
     int Lock();
     int Unlock();
+    // True when the mutex was free and is now held (never waits).
+    bool TryLock() { return m_initialized && m_mutex.try_lock(); }
     bool IsInitialized() const { return m_initialized; }
 
 private:

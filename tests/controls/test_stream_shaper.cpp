@@ -163,6 +163,81 @@ TEST(AccessUnitAssembler, ParameterSetsGoInFrontOfKeyFramesWithin)
                                                                              setsAndIdr.end() - long(idr.size())));
 }
 
+struct ReorderCase {
+    const char* name;
+    int depth;                      // what the demuxer's probe reported
+    std::vector<double> shown;      // presentation times (ms) in decode order
+    std::vector<double> offsets;    // presentation - decode; empty: not pinned down
+    int depthAfter;
+    size_t steadyFrom = 0;          // decode times go forward from this picture on
+};
+
+void PrintTo(const ReorderCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DecodeClockCases : public ::testing::TestWithParam<ReorderCase> {};
+
+// 25 fps. Decode times never pass the presentation time and never go back,
+// but at the picture that teaches the depth or restarts the clock; once the
+// clock knows the depth they step one frame at a time.
+TEST_P(DecodeClockCases, DecodeTimesFollowTheFrameRate)
+{
+    const ReorderCase& c = GetParam();
+    qelm::DecodeClock clock;
+    clock.Reset(c.depth, 40);
+    std::vector<double> offsets, decode;
+    for (double t : c.shown) {
+        offsets.push_back(clock.Offset(t));
+        decode.push_back(t - offsets.back());
+    }
+    if (!c.offsets.empty()) {
+        EXPECT_EQ(offsets, c.offsets);
+    }
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        EXPECT_GE(offsets[i], 0) << "picture " << i;
+        if (i > c.steadyFrom) {
+            EXPECT_GE(decode[i], decode[i - 1]) << "picture " << i;
+        }
+    }
+    for (size_t i = decode.size() - 4; i < decode.size(); ++i)
+        EXPECT_EQ(decode[i] - decode[i - 1], 40) << "picture " << i;
+    EXPECT_EQ(clock.Depth(), c.depthAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, DecodeClockCases,
+    ::testing::Values(
+        ReorderCase{"InOrder", 0, {0, 40, 80, 120, 160, 200, 240}, {0, 0, 0, 0, 0, 0, 0}, 0},
+        // I0 P3 B1 B2 P6 B4 B5
+        ReorderCase{"TwoBFrames", 1, {0, 120, 40, 80, 240, 160, 200}, {40, 120, 0, 0, 120, 0, 0}, 1},
+        // I0 P4 B2 b1 b3 P8 B6 b5 b7: a B-frame that others refer to
+        ReorderCase{"Pyramid", 2, {0, 160, 80, 40, 120, 320, 240, 200, 280}, {80, 200, 80, 0, 40, 200, 80, 0, 40}, 2},
+        // The probe missed the B-frames: the first late picture teaches the depth.
+        ReorderCase{"DepthLearned", 0, {0, 120, 40, 80, 240, 160, 200, 360, 280, 320, 480, 400, 440}, {}, 2, 4},
+        // The camera restarted its clock: the earlier pictures are forgotten.
+        ReorderCase{"ClockRestart", 1, {10000, 10120, 10040, 10080, 0, 120, 40, 80, 240, 160, 200},
+                    {40, 120, 0, 0, 40, 120, 0, 0, 120, 0, 0}, 1, 4}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The units the assembler hands on carry the offset in microseconds.
+TEST(AccessUnitAssembler, UnitsCarryTheirRenderOffset)
+{
+    AccessUnitAssembler a(PullVideoCodec::kH264, 1, 90000);
+    a.SetReorderDepth(1, 40);
+    Collected out;
+    for (int64_t ts : {0, 10800, 3600, 7200, 21600}) {   // 90 kHz: I0 P3 B1 B2 P6
+        auto bytes = Nal(ts == 0 ? 5 : 1, 50);
+        a.Add(bytes.data(), bytes.size(), ts, false, out);
+    }
+    ASSERT_EQ(out.units.size(), 4u);   // the last waits for the next stamp
+    std::vector<int32_t> offsets;
+    for (auto& u : out.units)
+        offsets.push_back(u.hdr.renderOffsetUs);
+    EXPECT_EQ(offsets, (std::vector<int32_t>{40000, 120000, 0, 0}));
+}
+
 TEST(AdtsFramer, HeaderDescribesTheFrameAndLongFramesAreRefused)
 {
     qelm::AdtsFramer f;

@@ -83,7 +83,11 @@ protected:
     void Write(const char* name, const std::string& data) const { coretest::WriteAll(Path(name), data); }
     // Opens the program log in the temporary folder; its text so far.
     void OpenTestLog() { ASSERT_EQ(OpenLog((m_tmp / "clientlog.txt").c_str()), 0); }
-    std::string LogText() const { return coretest::ReadAll(m_tmp / "clientlog.txt"); }
+    std::string LogText() const
+    {
+        FlushLog();
+        return coretest::ReadAll(m_tmp / "clientlog.txt");
+    }
 
     coretest::TempDir m_tmp;
     std::string m_config;

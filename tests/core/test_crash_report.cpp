@@ -2,6 +2,7 @@
 // program run again with only CrashChild.Run) append entries to a report file.
 #include "core/crash_report.h"
 
+#include "core/log.h"
 #include "core/thread.h"
 #include "core_test_util.h"
 
@@ -59,6 +60,13 @@ TEST(CrashChild, Run)
         GTEST_SKIP() << "runs only as a child of the crash report tests";
     static CExceptionReport report; // installed after the sanitizer's handlers
     const std::string w = what;
+    if (const char* log = std::getenv("QELM2_CRASH_LOG")) {
+        // Lines queued just before the crash, too recent for the log's own flush.
+        if (OpenLog(log) != 0)
+            _exit(92);
+        for (int i = 0; i < 500; ++i)
+            WriteLog(6, "before the crash %d", i);
+    }
     if (w == "segv") {
         volatile std::uintptr_t bad = 16; // a page nobody maps
         *reinterpret_cast<volatile int*>(bad) = 1;
@@ -90,7 +98,7 @@ struct ChildResult {
 };
 
 // Runs this program again as CrashChild.Run with the given crash.
-ChildResult RunChild(const char* what, const std::string& report)
+ChildResult RunChild(const char* what, const std::string& report, const std::string& log = {})
 {
     char exe[4096];
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
@@ -105,6 +113,8 @@ ChildResult RunChild(const char* what, const std::string& report)
     }
     env.push_back(std::string("QELM2_CRASH_CHILD=") + what);
     env.push_back("QELM2_CRASH_REPORT=" + report);
+    if (!log.empty())
+        env.push_back("QELM2_CRASH_LOG=" + log);
     std::vector<char*> envp;
     for (std::string& s : env)
         envp.push_back(s.data());
@@ -186,6 +196,27 @@ std::vector<std::string> StackLines(const std::string& entry)
         at = end + 1;
     }
     return lines;
+}
+
+// The program log's queued lines reach its file when the process crashes,
+// whether by a fault or by an exception nobody caught.
+TEST(CrashReportTest, QueuedLogLinesAreWrittenBeforeTheProcessDies)
+{
+    for (const char* what : {"segv", "terminate"}) {
+        SCOPED_TRACE(what);
+        coretest::TempDir dir;
+        const std::string log = dir / "clientlog.txt";
+        ChildResult r = RunChild(what, dir / "crash.RPT", log);
+        EXPECT_NE(r.signal, 0) << "exit code " << r.exitCode;
+        const std::string text = coretest::ReadAll(log);
+        std::size_t pos = 0;
+        for (int i = 0; i < 500; ++i) {
+            const std::string want = "  before the crash " + std::to_string(i) + "\n";
+            const std::size_t at = text.find(want, pos);
+            ASSERT_NE(at, std::string::npos) << "line " << i << " lost";
+            pos = at + want.size();
+        }
+    }
 }
 
 TEST(CrashReportTest, TwoCrashesAppendTwoEntries)

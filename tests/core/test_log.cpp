@@ -118,6 +118,7 @@ TEST_F(LogTest, LineFormatFileAndDatagramAgree)
     ASSERT_EQ(OpenLog(m_file.c_str()), 0);
     std::string before = AscTime19(qelm::LocalNow());
     WriteLog(6, "CRtspEvents::MediaRecv(): StreamId = %d, name=%s", 7, "前门");
+    FlushLog();
     std::string after = AscTime19(qelm::LocalNow());
 
     std::optional<std::string> datagram = m_listener.Next();
@@ -137,6 +138,7 @@ TEST_F(LogTest, LevelsWithoutALowBitWriteNothing)
     } cases[] = {{0, false}, {256, false}, {512, false}, {3, true}, {6, true}, {255, true}, {257, true}};
     for (const auto& c : cases) {
         WriteLog(c.level, "level %d", c.level);
+        FlushLog();
         std::optional<std::string> d = m_listener.Next();
         EXPECT_EQ(d.has_value(), c.written) << c.level;
         if (d) {
@@ -163,6 +165,7 @@ TEST_F(LogTest, AppendsToAnExistingFile)
     coretest::WriteAll(m_file, "old line\n");
     ASSERT_EQ(OpenLog(m_file.c_str()), 0);
     WriteLog(6, "new");
+    FlushLog();
     std::string all = ReadAll(m_file);
     EXPECT_EQ(all.rfind("old line\n[Qelm2]:", 0), 0u) << all;
 }
@@ -174,6 +177,7 @@ TEST_F(LogTest, OpenProgramLogCreatesTheDriveFolderUnderTheDataFolder)
     unsetenv("QELM2_DATA");
     ASSERT_EQ(r, 0);
     WriteLog(6, "hello");
+    FlushLog();
     EXPECT_NE(ReadAll(m_dir / "Qelm-Log/clientlog.txt").find("  hello\n"), std::string::npos);
 }
 
@@ -184,6 +188,7 @@ TEST_F(LogTest, LongMessageIsCutAtACharacterBoundary)
     for (int i = 0; i < 3000; ++i)
         longText += "前"; // 3 bytes each: 9000 bytes
     WriteLog(6, "%s", longText.c_str());
+    FlushLog();
     std::optional<std::string> d = m_listener.Next();
     ASSERT_TRUE(d);
     EXPECT_LE(d->size(), 8u + 19u + 2u + 5119u + 1u);
@@ -196,10 +201,12 @@ TEST_F(LogTest, WriteLogTimeWritesADatedLineToTheFileOnly)
 {
     ASSERT_EQ(OpenLog(m_file.c_str()), 0);
     WriteLogTime(6, "stamp %s", "x");
+    FlushLog();
     EXPECT_FALSE(m_listener.Next());
     std::string all = ReadAll(m_file);
     EXPECT_TRUE(coretest::MatchMask(all, "99-99-99 99:99:99 stamp x\n")) << all;
     WriteLogTime(0, "level 0");
+    FlushLog();
     EXPECT_EQ(ReadAll(m_file), all);
 }
 
@@ -224,6 +231,7 @@ TEST_F(LogTest, RotatesAtTheThresholdWithTheUserTrailer)
     WriteLog(6, "short"); // the file stays below the threshold
     EXPECT_TRUE(RotatedFiles().empty());
     WriteLog(6, "this line crosses the threshold");
+    FlushLog();
 
     std::vector<std::string> rotated = RotatedFiles();
     ASSERT_EQ(rotated.size(), 1u);
@@ -235,6 +243,7 @@ TEST_F(LogTest, RotatesAtTheThresholdWithTheUserTrailer)
 
     EXPECT_EQ(ReadAll(m_file), "") << "a new file is started";
     WriteLog(6, "next");
+    FlushLog();
     std::string fresh = ReadAll(m_file);
     EXPECT_TRUE(IsLogLine(fresh, "next\n")) << fresh;
 }
@@ -245,6 +254,7 @@ TEST_F(LogTest, FileAtTheThresholdWhenOpenedRotatesAfterTheFirstLine)
     ASSERT_EQ(truncate(m_file.c_str(), kRotate), 0);
     ASSERT_EQ(OpenLog(m_file.c_str()), 0);
     WriteLog(6, "first");
+    FlushLog();
     EXPECT_EQ(RotatedFiles().size(), 1u);
     EXPECT_EQ(ReadAll(m_file), "");
 }
@@ -260,8 +270,10 @@ TEST_F(LogTest, DatagramsGoOnWhenTheRotatedFileCannotBeReopened)
     fs::remove_all(folder); // rename and reopen will both fail
 
     WriteLog(6, "rotation fails here");
+    FlushLog();
     ASSERT_TRUE(m_listener.Next());
     WriteLog(6, "still sent");
+    FlushLog();
     std::optional<std::string> d = m_listener.Next();
     ASSERT_TRUE(d);
     EXPECT_NE(d->find("still sent\n"), std::string::npos);
@@ -277,12 +289,37 @@ TEST_F(LogTest, PlatformRefusalsLandInTheLogWhileItIsOpen)
 {
     ASSERT_EQ(OpenLog(m_file.c_str()), 0);
     qelm::PlatformLog(3, "NetGuard: refused %s", "probe");
+    FlushLog();
     ASSERT_TRUE(m_listener.Next());
     EXPECT_NE(ReadAll(m_file).find("  NetGuard: refused probe\n"), std::string::npos);
     CloseLog();
     testing::internal::CaptureStderr();
     qelm::PlatformLog(3, "after close");
     EXPECT_NE(testing::internal::GetCapturedStderr().find("after close"), std::string::npos);
+}
+
+// Lines wait in memory only briefly: without any flush call they reach the
+// file and the listener, in order, one datagram each.
+TEST_F(LogTest, QueuedLinesReachFileAndListenerOnTheirOwn)
+{
+    ASSERT_EQ(OpenLog(m_file.c_str()), 0);
+    for (int i = 0; i < 50; ++i)
+        WriteLog(6, "queued %d", i);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ReadAll(m_file).find("queued 49\n") == std::string::npos && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::string all = ReadAll(m_file);
+    std::size_t pos = 0;
+    for (int i = 0; i < 50; ++i) {
+        const std::size_t end = all.find('\n', pos);
+        ASSERT_NE(end, std::string::npos) << "line " << i << " missing";
+        EXPECT_TRUE(IsLogLine(all.substr(pos, end - pos), "queued " + std::to_string(i))) << all.substr(pos, end - pos);
+        std::optional<std::string> d = m_listener.Next();
+        ASSERT_TRUE(d) << "datagram " << i;
+        EXPECT_EQ(*d, all.substr(pos, end + 1 - pos));
+        pos = end + 1;
+    }
+    EXPECT_EQ(pos, all.size());
 }
 
 TEST_F(LogTest, ManyThreadsWriteWhileTheLogCloses)

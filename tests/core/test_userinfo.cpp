@@ -47,6 +47,7 @@ TEST_F(UserInfoTest, FirstStartWritesTheTemplateAndOpensTheLog)
     EXPECT_EQ(g_strTitle, "Qelm");
     EXPECT_TRUE(IsLogOpen());
     WriteLog(6, "first line");
+    FlushLog();
     EXPECT_NE(coretest::ReadAll(LogFolder() + "/clientlog.txt").find("first line"), std::string::npos);
 
     ASSERT_EQ(g_lstUserInfo.size(), 1u);

@@ -135,6 +135,7 @@ protected:
 
     std::vector<std::string> LogLines()
     {
+        FlushLog();
         std::ifstream f(m_logPath);
         std::vector<std::string> lines;
         for (std::string l; std::getline(f, l);)

@@ -116,6 +116,7 @@ protected:
 
     std::vector<std::string> LogLines()
     {
+        FlushLog();
         std::ifstream f(m_logPath);
         std::vector<std::string> lines;
         for (std::string l; std::getline(f, l);)

@@ -200,6 +200,7 @@ protected:
 
     bool LogHas(const std::string& text)
     {
+        FlushLog();
         std::ifstream f(m_logPath);
         std::string line;
         while (std::getline(f, line))

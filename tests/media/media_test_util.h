@@ -265,6 +265,28 @@ inline std::vector<bool> ProbeVideoKeyFlags(const std::string& file)
     return keys;
 }
 
+// Time stamps of the video packets in file (decode) order, in the stream's time base.
+struct PacketTimes {
+    int64_t pts = 0, dts = 0, duration = 0;
+};
+inline std::vector<PacketTimes> ProbeVideoPacketTimes(const std::string& file)
+{
+    const CommandResult r = Run("ffprobe -v error -select_streams v -show_entries packet=pts,dts,duration "
+                                "-of csv=p=0 '" + file + "'");
+    std::vector<PacketTimes> out;
+    for (const std::string& line : Lines(r.out)) {
+        PacketTimes t;
+        long long pts = 0, dts = 0, duration = 0;
+        if (sscanf(line.c_str(), "%lld,%lld,%lld", &pts, &dts, &duration) == 3) {
+            t.pts = pts;
+            t.dts = dts;
+            t.duration = duration;
+            out.push_back(t);
+        }
+    }
+    return out;
+}
+
 // What a full decode of the file with ffmpeg prints at level "error" (empty when clean).
 inline std::string DecodeErrors(const std::string& file)
 {

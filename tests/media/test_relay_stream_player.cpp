@@ -317,7 +317,7 @@ TEST_F(RelayStreamPlayerTest, NullFrameInformationKeepsTheLastKeyFlagAndTimeStam
     const VideoParam v = H264Param();
     p.SetVideoParam(&v);
     auto same = [](const MediaFrameHeader& a, const MediaFrameHeader& b) {
-        return a.keyFrame == b.keyFrame && a.reserved == b.reserved && a.timeStamp == b.timeStamp;
+        return a.keyFrame == b.keyFrame && a.renderOffsetUs == b.renderOffsetUs && a.timeStamp == b.timeStamp;
     };
 
     // Only the key flag and the time stamp are taken from the information.

@@ -137,6 +137,7 @@ struct MountCase {
     int sampleRate;
     const char* mp4Video;   // ffprobe's codec names in the MP4 record file
     const char* mp4Audio;
+    bool bFrames;           // pictures come ahead of their showing
 };
 
 class RtspEventsCamera : public ::testing::TestWithParam<MountCase> {};
@@ -210,6 +211,29 @@ TEST_P(RtspEventsCamera, OpensShowsAndRecordsMp4)
     EXPECT_GE(std::stoi(vs->at("nb_read_frames")), 40);
     EXPECT_EQ(mp4test::DecodeErrors(files[0]), "");
 
+    // Decode times step a frame (3600 at 25 fps) at a time, and so do the
+    // presentation times in their own order; B-frames are shown after they
+    // are decoded. A frame the camera or a busy machine drops makes one gap.
+    const auto packets = mp4test::ProbeVideoPacketTimes(files[0]);
+    ASSERT_GE(packets.size(), 40u);
+    std::vector<int64_t> shown;
+    size_t uneven = 0;
+    bool reordered = false;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        EXPECT_GE(packets[i].pts, packets[i].dts) << "packet " << i;
+        if (i > 0) {
+            EXPECT_GT(packets[i].dts, packets[i - 1].dts) << "packet " << i;
+            reordered |= packets[i].pts < packets[i - 1].pts;
+        }
+        uneven += packets[i].duration != 3600;
+        shown.push_back(packets[i].pts);
+    }
+    std::sort(shown.begin(), shown.end());
+    for (size_t i = 1; i < shown.size(); ++i)
+        uneven += shown[i] - shown[i - 1] != 3600;
+    EXPECT_LE(uneven, packets.size() / 10) << "durations or presentation steps other than one frame";
+    EXPECT_EQ(reordered, mc.bFrames);
+
     sink->DeleteStream();
     EXPECT_EQ(sink->GetStreamId(), 0);
     EXPECT_EQ(sink->GetStreamType(), -1);
@@ -219,8 +243,9 @@ TEST_P(RtspEventsCamera, OpensShowsAndRecordsMp4)
 }
 
 INSTANTIATE_TEST_SUITE_P(Mounts, RtspEventsCamera,
-                         ::testing::Values(MountCase{"/h264", "H264", "G711", 8000, "h264", "pcm_mulaw"},
-                                           MountCase{"/h265", "H265", "AAC", 16000, "hevc", "aac"}),
+                         ::testing::Values(MountCase{"/h264", "H264", "G711", 8000, "h264", "pcm_mulaw", false},
+                                           MountCase{"/h265", "H265", "AAC", 16000, "hevc", "aac", false},
+                                           MountCase{"/bframes", "H264", "G711", 8000, "h264", "pcm_mulaw", true}),
                          [](const auto& info) { return std::string(info.param.mount + 1); });
 
 TEST(RtspEvents, ManualRecordingWritesAviFiles)

@@ -115,6 +115,7 @@ protected:
     // The program log the user file opened in the data folder.
     std::string LogText() const
     {
+        FlushLog();
         QDirIterator it(m_tmp.path(), {"clientlog.txt"}, QDir::Files, QDirIterator::Subdirectories);
         return it.hasNext() ? ReadFile(it.next().toStdString()) : std::string();
     }
