@@ -120,7 +120,7 @@ CSettingDevInfoDlg::FormValues CSettingDevInfoDlg::ReadForm() const
     return f;
 }
 
-bool CSettingDevInfoDlg::CheckAddressAndPorts(const FormValues& f)
+bool CSettingDevInfoDlg::CheckAddressAndPorts(const FormValues& f, bool decoder)
 {
     // A parent relay server's address is looked up by name; in NAT mode the
     // field holds the device's serial number; elsewhere it is the device's IP.
@@ -138,11 +138,11 @@ bool CSettingDevInfoDlg::CheckAddressAndPorts(const FormValues& f)
     if (m_nDevSource == kDevSourceOnvif)
         return true; // no port fields
     // A decoder has no video port; a parent relay server no PTZ port.
-    if ((f.type != 2 || !f.videoPort.empty()) && !devform::IsPortNumber(f.videoPort)) {
+    if ((!decoder || !f.videoPort.empty()) && !devform::IsPortNumber(f.videoPort)) {
         RefuseField(IDC_EDIT_VIDEOPORT, IDC_STATIC_VIDEOPORT, 1573);
         return false;
     }
-    if (f.type != 3 && (f.type != 2 || !f.ptzPort.empty()) && !devform::IsPortNumber(f.ptzPort)) {
+    if (f.type != 3 && (!decoder || !f.ptzPort.empty()) && !devform::IsPortNumber(f.ptzPort)) {
         RefuseField(IDC_EDIT_PTZPORT, IDC_STATIC_PTZPORT, 1573);
         return false;
     }
@@ -247,7 +247,7 @@ void CSettingDevInfoDlg::OnBnClickedBtnDevAdd()
         return ShowMsg(607);
     if (HasHash(f.name) || HasHash(f.addr) || HasHash(f.login))
         return ShowMsg(630);
-    if (!CheckAddressAndPorts(f))
+    if (!CheckAddressAndPorts(f, f.type == 2))
         return;
     {
         const int vp = std::atoi(f.videoPort.c_str());

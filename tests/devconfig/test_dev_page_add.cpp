@@ -94,6 +94,7 @@ TEST_F(AddTest, AddressesAndPortsAreCheckedByField)
         {"serial number in NAT mode", kLocal, 1, 2, "SN0042AB", "554", "8091", 0, 0},
         {"decoder without video port", kLocal, 2, 0, "127.0.0.22", "", "8091", 0, 0},
     };
+    Combo(Dlg::IDC_COMBO_VISITMOD)->addItem("NAT"); // offered in login-server mode
     int added = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);

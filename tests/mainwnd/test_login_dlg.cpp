@@ -231,7 +231,7 @@ TEST_F(LoginDlgTest, AutologinArgument)
     // typed is hashed like any other
     struct Case {
         const char* name;
-        std::vector<_LOGIN_INFO> history;
+        std::list<_LOGIN_INFO> history;
         UINT waitsIn;
     } cases[] = {
         {"no saved password", {Entry("op", 1, 0, "")}, CLoginDlg::IDC_EDIT_PSW},
