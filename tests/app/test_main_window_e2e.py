@@ -454,7 +454,8 @@ class MainWindowE2E(unittest.TestCase):
             app.do("click", window=MAIN, id=1015)  # the configuration tab
             app.wait_for(lambda: form in {c["class"] for c in app.window(MAIN)["controls"] if c["visible"]},
                          what="the device form")
-            labels = {c["id"]: c["text"].rstrip(":：") for c in app.window(form)["controls"]}
+            labels = {c["id"]: c["text"].rstrip(":：") for c in app.window(MAIN)["controls"]
+                      if c.get("owner", form) == form}
             for address, port, label in (("999.1.1.1", "554", 1130), ("127.0.0.1", "70000", 1131),
                                          ("127.0.0.1", "0", 1131)):
                 for cid, text in ((1054, "Door"), (1049, address), (1051, port), (1053, "5001"),
