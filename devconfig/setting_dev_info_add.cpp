@@ -1,6 +1,7 @@
 // Adding devices: local rows, parent relay servers and VssInfo.xml, cloud
 // devices from the service's description, ONVIF cameras and their
 // service-address query.
+#include "devconfig/dev_form_checks.h"
 #include "devconfig/devcfg_pages.h"
 #include "devconfig/setting_dev_info_dlg.h"
 
@@ -120,6 +121,52 @@ CSettingDevInfoDlg::FormValues CSettingDevInfoDlg::ReadForm() const
     return f;
 }
 
+bool CSettingDevInfoDlg::CheckAddressAndPorts(const FormValues& f, bool decoder)
+{
+    // A parent relay server's address is looked up by name; in NAT mode the
+    // field holds the device's serial number; elsewhere it is the device's IP.
+    if (f.type == 3) {
+        if (!devform::IsIPv4Address(f.addr) && !devform::IsHostName(f.addr)) {
+            RefuseField(IDC_EDIT_ADDR, IDC_STATIC_ADDR, 1572);
+            return false;
+        }
+    } else if (m_nDevSource == kDevSourceOnvif || f.visitMod != 2) {
+        if (!devform::IsIPv4Address(f.addr)) {
+            RefuseField(IDC_EDIT_ADDR, IDC_STATIC_ADDR, 1571);
+            return false;
+        }
+    }
+    if (m_nDevSource == kDevSourceOnvif)
+        return true; // no port fields
+    // A decoder has no video port; a parent relay server no PTZ port.
+    if ((!decoder || !f.videoPort.empty()) && !devform::IsPortNumber(f.videoPort)) {
+        RefuseField(IDC_EDIT_VIDEOPORT, IDC_STATIC_VIDEOPORT, 1573);
+        return false;
+    }
+    if (f.type != 3 && (!decoder || !f.ptzPort.empty()) && !devform::IsPortNumber(f.ptzPort)) {
+        RefuseField(IDC_EDIT_PTZPORT, IDC_STATIC_PTZPORT, 1573);
+        return false;
+    }
+    return true;
+}
+
+void CSettingDevInfoDlg::RefuseField(UINT field, UINT label, unsigned stringId)
+{
+    // The label as shown, without its colon (full-width in Chinese).
+    std::string name = Trim(Text(label));
+    if (!name.empty() && name.back() == ':')
+        name.pop_back();
+    else if (name.size() >= 3 && name.compare(name.size() - 3, 3, "\xEF\xBC\x9A") == 0)
+        name.resize(name.size() - 3);
+    std::string text = LoadResString(stringId);
+    const std::size_t at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, name);
+    ShowText(text);
+    if (QWidget* w = GetDlgItem(field))
+        w->setFocus();
+}
+
 // The fields every local row takes from the form. pswIsStored: the password
 // field still shows the stored value, which is kept as it is.
 void CSettingDevInfoDlg::FillRowFromForm(DeviceInfo& d, const FormValues& f, bool pswIsStored) const
@@ -202,6 +249,8 @@ void CSettingDevInfoDlg::OnBnClickedBtnDevAdd()
         return ShowMsg(607);
     if (HasHash(f.name) || HasHash(f.addr) || HasHash(f.login))
         return ShowMsg(630);
+    if (!CheckAddressAndPorts(f, f.type == 2))
+        return;
     {
         const int vp = std::atoi(f.videoPort.c_str());
         const int pp = std::atoi(f.ptzPort.c_str());
@@ -472,6 +521,10 @@ int CSettingDevInfoDlg::AddOnvifDevice()
     if (group.empty() || name.empty() || addr.empty() || login.empty() ||
         login.size() >= sizeof(DeviceInfo::LoginName) || psw.size() >= sizeof(DeviceInfo::LoginPsw)) {
         ShowMsg(613);
+        return -1;
+    }
+    if (!devform::IsIPv4Address(addr)) {
+        RefuseField(IDC_EDIT_ADDR, IDC_STATIC_ADDR, 1571);
         return -1;
     }
     DeviceInfo d{};

@@ -205,6 +205,11 @@ private:
     void ModifyInPlace(const FormValues& f);
     void ModifyReRegister(const FormValues& f);
     std::string StoredPasswordFor(const FormValues& f, const DeviceInfo& old) const;
+    // Address and port fields the form's type and source make addresses and
+    // ports (a decoder's may stay empty); on a bad one, a message naming the
+    // field, which gets the focus.
+    bool CheckAddressAndPorts(const FormValues& f, bool decoder);
+    void RefuseField(UINT field, UINT label, unsigned stringId);
 
     // The add and delete paths offer rows to the default plan only while the
     // recording page exists and made the plan in this run.

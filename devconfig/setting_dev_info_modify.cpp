@@ -250,6 +250,8 @@ void CSettingDevInfoDlg::ModifyReRegister(const FormValues& f)
         return ShowMsg(634);
     if (HasHash(f.name) || HasHash(f.addr) || HasHash(f.login))
         return ShowMsg(630);
+    if (!CheckAddressAndPorts(f, decoder))
+        return;
     const std::string psw = StoredPasswordFor(f, g_SelDevInfo);
     if (f.login.size() >= sizeof(DeviceInfo::LoginName) || psw.size() >= sizeof(DeviceInfo::LoginPsw))
         return ShowMsg(607);

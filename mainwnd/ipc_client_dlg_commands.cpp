@@ -238,12 +238,15 @@ std::vector<std::string> CIPCClientDlg::HelpFiles(int language)
 
 void CIPCClientDlg::OnHelp()
 {
-    m_bMinimized = 1;
-    ShowWindow(SW_MINIMIZE);
-    // The first kind that opens wins; with none the window stays minimised.
-    for (const std::string& name : HelpFiles(g_nLanguage))
-        if (ShellExecuteA(m_hWnd, "open", name.c_str(), nullptr, nullptr, SW_SHOWNORMAL) > 32)
-            break;
+    // The first kind that opens wins; the window makes room for it only then.
+    for (const std::string& name : HelpFiles(g_nLanguage)) {
+        if (ShellExecuteA(m_hWnd, "open", name.c_str(), nullptr, nullptr, SW_SHOWNORMAL) > 32) {
+            m_bMinimized = 1;
+            ShowWindow(SW_MINIMIZE);
+            return;
+        }
+    }
+    ShowMainMsg(m_pResMsgDlg, 1570); // no help file installed
 }
 
 void CIPCClientDlg::WinHelp()

@@ -248,7 +248,16 @@ BOOL CLoginDlg::OnInitDialog()
     if (g_bAutoLogin == 1 || g_bAutoLoginArg) {
         if (g_bAutoLogin == 1)
             CheckDlgButton(IDC_CHECK_AUTO_LOGIN, 1);
-        OnBnClickedOk(); // a success ends the dialog before it shows
+        // Without a stored name and password (a restart after a login whose
+        // password was not saved) the operator types them: no error box.
+        const bool noName = login::TrimBlanks(qelm::FromQ(m_pComboUser->currentText())).empty();
+        const bool noPassword = login::TrimBlanks(qelm::FromQ(m_pEditPsw->text())).empty();
+        if (noName)
+            m_pComboUser->setFocus();
+        else if (noPassword)
+            m_pEditPsw->setFocus();
+        else
+            OnBnClickedOk(); // a success ends the dialog before it shows
     }
     return TRUE;
 }

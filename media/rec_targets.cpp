@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -56,12 +57,18 @@ std::string DriveKey(const std::string& path)
     if (p.empty() || p.back() != '/')
         p += '/';
     std::string best;
-    for (const std::string& drive : DriveList()) {
+    const std::vector<std::string> drives = DriveList();
+    for (const std::string& drive : drives) {
         if (p.compare(0, drive.size(), drive) == 0 && drive.size() > best.size())
             best = drive;
     }
     if (!best.empty())
         return best;
+    // The data folder is the drive of the root filesystem (and of its own):
+    // a folder elsewhere on that filesystem shares its free space.
+    const std::string data = DataDir();
+    if (std::find(drives.begin(), drives.end(), data) != drives.end() && SameDrive(p, data))
+        return data;
     // Not under a listed drive: the filesystem of its nearest existing folder.
     std::string q = p;
     struct stat st;

@@ -52,7 +52,8 @@ void SetFreeBytesHook(FreeBytesFn fn);
 std::optional<std::uint64_t> DriveFreeBytes(const std::string& path);
 
 // The drive a storage path is on: the longest entry of DriveList() that
-// holds it, else its filesystem. Empty for an empty path.
+// holds it, else the data folder when the path is on its filesystem, else
+// its filesystem. Empty for an empty path.
 std::string DriveKey(const std::string& path);
 
 } // namespace qelm

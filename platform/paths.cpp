@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -87,30 +88,42 @@ bool HasOption(const std::string& options, const char* opt)
     return false;
 }
 
-std::vector<std::string> MountedDrives()
+struct MountEntry {
+    std::string mountPoint; // unescaped, without a trailing '/' except for "/"
+    std::string type;
+    std::string options;
+};
+
+std::vector<MountEntry> ReadMounts(std::istream& in)
 {
-    std::vector<std::string> drives;
-    std::ifstream in("/proc/self/mounts");
+    std::vector<MountEntry> out;
     std::string line;
-    while (drives.size() < kMaxDrives && std::getline(in, line)) {
+    while (std::getline(in, line)) {
         std::istringstream fields(line);
-        std::string device, mountPoint, type, options;
-        if (!(fields >> device >> mountPoint >> type >> options))
+        std::string device;
+        MountEntry e;
+        if (!(fields >> device >> e.mountPoint >> e.type >> e.options))
             continue;
-        if (IsPseudoFs(type) || HasOption(options, "ro"))
-            continue;
-        mountPoint = UnescapeMountField(mountPoint);
-        // Containers bind-mount single files (/etc/hosts); a drive is a folder.
-        struct stat st;
-        if (stat(mountPoint.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            continue;
-        if (access(mountPoint.c_str(), W_OK) != 0)
-            continue;
-        std::string dir = WithSlash(mountPoint);
-        if (std::find(drives.begin(), drives.end(), dir) == drives.end())
-            drives.push_back(dir);
+        e.mountPoint = UnescapeMountField(e.mountPoint);
+        while (e.mountPoint.size() > 1 && e.mountPoint.back() == '/')
+            e.mountPoint.pop_back();
+        out.push_back(std::move(e));
     }
-    return drives;
+    return out;
+}
+
+// True when mount point m holds path p (both absolute, m without trailing '/').
+bool MountHolds(const std::string& m, const std::string& p)
+{
+    if (m == "/")
+        return !p.empty() && p[0] == '/';
+    return p.compare(0, m.size(), m) == 0 && (p.size() == m.size() || p[m.size()] == '/');
+}
+
+bool IsWritableFolder(const std::string& dir)
+{
+    struct stat st;
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
 }
 
 // The path itself when it exists, else its nearest existing ancestor.
@@ -132,6 +145,55 @@ std::string NearestExisting(const std::string& path)
 }
 
 } // namespace
+
+std::vector<std::string> DrivesFromMounts(std::istream& mounts, const std::string& dataDir)
+{
+    const std::vector<MountEntry> entries = ReadMounts(mounts);
+
+    // The data folder stands in for the root filesystem and for the
+    // filesystem that holds it, so recordings never land at "/" and a user
+    // with one partition still has a drive he may write to.
+    const std::string data = WithSlash(dataDir);
+    const std::string dataExisting = NearestExisting(data);
+    char resolved[PATH_MAX];
+    const std::string dataReal = realpath(dataExisting.c_str(), resolved) ? resolved : dataExisting;
+    std::size_t holder = entries.size();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (MountHolds(entries[i].mountPoint, dataReal) &&
+            (holder == entries.size() || entries[i].mountPoint.size() >= entries[holder].mountPoint.size()))
+            holder = i;
+    }
+    const bool dataWritable = IsWritableFolder(dataExisting) &&
+                              !(holder < entries.size() && HasOption(entries[holder].options, "ro"));
+
+    std::vector<std::string> drives;
+    auto add = [&drives](std::string dir) {
+        if (drives.size() < kMaxDrives && std::find(drives.begin(), drives.end(), dir) == drives.end())
+            drives.push_back(std::move(dir));
+    };
+    bool dataPlaced = false;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const MountEntry& e = entries[i];
+        if (e.mountPoint == "/" || i == holder || (holder < entries.size() && e.mountPoint == entries[holder].mountPoint)) {
+            if (!dataPlaced && dataWritable)
+                add(data);
+            dataPlaced = true;
+            continue;
+        }
+        if (IsPseudoFs(e.type) || HasOption(e.options, "ro"))
+            continue;
+        // Containers bind-mount single files (/etc/hosts); a drive is a folder.
+        if (!IsWritableFolder(e.mountPoint))
+            continue;
+        add(WithSlash(e.mountPoint));
+    }
+    if (!dataPlaced && dataWritable)
+        drives.insert(drives.begin(), data);
+    if (drives.size() > kMaxDrives)
+        drives.resize(kMaxDrives);
+    return drives;
+}
+
 
 const std::string& ProgramDir()
 {
@@ -195,8 +257,10 @@ std::string ResolveDrivePath(std::string path)
 std::vector<std::string> DriveList()
 {
     const char* env = std::getenv("QELM2_DRIVES");
-    if (!env || !*env)
-        return MountedDrives();
+    if (!env || !*env) {
+        std::ifstream mounts("/proc/self/mounts");
+        return DrivesFromMounts(mounts, DataDir());
+    }
     std::vector<std::string> drives;
     std::stringstream ss(env);
     std::string item;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,9 +27,15 @@ std::string MakePath(const char* fmt, ...) __attribute__((format(printf, 1, 2)))
 std::string ResolveDrivePath(std::string path);
 
 // The folders that play the drives D: to K: (each with a trailing '/'):
-// $QELM2_DRIVES (':'-separated) when set, else the mounted, writable, real
-// filesystems in mount order. At most eight either way.
+// $QELM2_DRIVES (':'-separated) when set, else DrivesFromMounts of
+// /proc/self/mounts and DataDir(). At most eight either way.
 std::vector<std::string> DriveList();
+
+// The drives of a mount table (the format of /proc/self/mounts), in mount
+// order: the root filesystem's drive, and that of the filesystem holding the
+// data folder, is the data folder itself; every other mounted, writable, real
+// filesystem is its mount point. Folders that cannot be written are left out.
+std::vector<std::string> DrivesFromMounts(std::istream& mounts, const std::string& dataDir);
 
 struct DiskSpace {
     std::uint64_t available = 0; // bytes an unprivileged user may still write

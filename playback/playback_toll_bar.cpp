@@ -2,6 +2,7 @@
 // zooms over them, a slider for the zoomed views, clicks and double clicks.
 #include "playback/playback_toll_bar.h"
 
+#include "platform/fonts.h"
 #include "platform/message.h"
 #include "platform/wnd.h"
 #include "res/strings.h"
@@ -149,7 +150,7 @@ int CPlayBackTollBar::DrawRowImage(CxImage* image, const char* pMinuteMap)
 CPlayBackTollBar::CPlayBackTollBar(CWnd* pOwner) : CDialog(IDD, pOwner), m_pOwner(pOwner)
 {
     SetChildStyle(pOwner != nullptr);
-    m_fontBold.setFamily("Arial");
+    qelm::SetSkinFontFace(m_fontBold, QStringLiteral("Arial"));
     m_fontBold.setPixelSize(14);
     m_fontBold.setWeight(QFont::Black);
     m_fontNormal = m_fontBold;

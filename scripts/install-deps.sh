@@ -14,8 +14,8 @@ PACKAGES=(
   libtinyxml-dev libmd-dev
   # tests
   libgtest-dev libgmock-dev
-  # Chinese glyphs
-  fonts-wqy-microhei
+  # Chinese glyphs; faces with the widths of Arial, Times New Roman and Courier New
+  fonts-wqy-microhei fonts-liberation2
   # test peers and oracles: test media, ffprobe, a real RTSP camera on 127.0.0.1
   ffmpeg
   gstreamer1.0-rtsp python3-gi gir1.2-gst-rtsp-server-1.0

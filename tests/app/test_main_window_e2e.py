@@ -456,6 +456,34 @@ class MainWindowE2E(unittest.TestCase):
                          what="the device after a restart")
             self.exit(app)
 
+    def test_device_form_refuses_a_bad_address_or_port_naming_the_field(self):
+        form = "CSettingDevInfoDlg"
+        devices = self.copy.path("Config", "DevInfo.xml")
+        with open(devices, "rb") as f:
+            before = f.read()
+        with self.start() as app:
+            self.login(app)
+            app.do("click", window=MAIN, id=1015)  # the configuration tab
+            app.wait_for(lambda: form in {c["class"] for c in app.window(MAIN)["controls"] if c["visible"]},
+                         what="the device form")
+            labels = {c["id"]: c["text"].rstrip(":：") for c in app.window(MAIN)["controls"]
+                      if c.get("owner", form) == form}
+            for address, port, label in (("999.1.1.1", "554", 1130), ("127.0.0.1", "70000", 1131),
+                                         ("127.0.0.1", "0", 1131)):
+                for cid, text in ((1054, "Door"), (1049, address), (1051, port), (1053, "5001"),
+                                  (1050, "admin"), (1052, "123456")):
+                    app.do("key", window=form, id=cid, key="ctrl+a")
+                    app.do("key", window=form, id=cid, key="Delete")
+                    app.do("type", window=form, id=cid, text=text)
+                app.do("click", window=form, id=1121)
+                text = self.message(app)
+                self.assertTrue(labels[label], "the field's label has a text")
+                self.assertIn(labels[label], text, f"{address}:{port}")
+                self.assertNotIn(text, ("添加设备成功！", "Add device success!"))
+                with open(devices, "rb") as f:
+                    self.assertEqual(f.read(), before, "nothing written")
+            self.exit(app)
+
     def tab_menu(self, app):
         """The tab bar's move menu when it shows."""
         return next((w for w in app.windows() if w["class"] == "QMenu" and w["visible"]), None)

@@ -61,6 +61,78 @@ TEST_F(AddTest, RefusalsInOrderLeaveTheListAlone)
     EXPECT_TRUE(JournalCalls(Journal(), kAuxCalls).empty());
 }
 
+// Addresses and ports the device could never be reached at are refused
+// with a message naming the field as its label shows it; nothing is added
+// or written. Accepted forms are added as before.
+TEST_F(AddTest, AddressesAndPortsAreCheckedByField)
+{
+    enum Source { kLocal, kOnvif };
+    struct Case {
+        const char* label;
+        Source source;
+        int type, visitMod;
+        std::string addr, vport, pport;
+        unsigned msg;   // 0: added
+        unsigned field; // label the message names
+    };
+    const Case cases[] = {
+        {"address past 255", kLocal, 1, 0, "999.1.1.1", "554", "8091", 1571, Dlg::IDC_STATIC_ADDR},
+        {"three parts", kLocal, 1, 0, "192.168.1", "554", "8091", 1571, Dlg::IDC_STATIC_ADDR},
+        {"leading zero", kLocal, 1, 0, "127.0.0.010", "554", "8091", 1571, Dlg::IDC_STATIC_ADDR},
+        {"host name for a camera", kLocal, 1, 0, "cam.example", "554", "8091", 1571, Dlg::IDC_STATIC_ADDR},
+        {"video port past 65535", kLocal, 1, 0, "127.0.0.20", "70000", "8091", 1573, Dlg::IDC_STATIC_VIDEOPORT},
+        {"video port 0", kLocal, 1, 0, "127.0.0.20", "0", "8091", 1573, Dlg::IDC_STATIC_VIDEOPORT},
+        {"video port not a number", kLocal, 1, 0, "127.0.0.20", "55a", "8091", 1573, Dlg::IDC_STATIC_VIDEOPORT},
+        {"negative PTZ port", kLocal, 1, 0, "127.0.0.20", "554", "-1", 1573, Dlg::IDC_STATIC_PTZPORT},
+        {"PTZ port past 65535", kLocal, 0, 0, "127.0.0.20", "554", "65536", 1573, Dlg::IDC_STATIC_PTZPORT},
+        {"NVR configuration port", kLocal, 4, 1, "127.0.0.20", "555", "99999", 1573, Dlg::IDC_STATIC_PTZPORT},
+        {"relay server bad address", kLocal, 3, 0, "999.1.1.1", "8899", "", 1572, Dlg::IDC_STATIC_ADDR},
+        {"relay server bad name", kLocal, 3, 0, "relay_1.example", "8899", "", 1572, Dlg::IDC_STATIC_ADDR},
+        {"relay server port", kLocal, 3, 0, "relay.example", "70000", "", 1573, Dlg::IDC_STATIC_VIDEOPORT},
+        {"ONVIF address", kOnvif, 1, 0, "999.1.1.1", "", "", 1571, Dlg::IDC_STATIC_ADDR},
+        {"edge ports", kLocal, 1, 0, "127.0.0.21", "65535", "1", 0, 0},
+        {"serial number in NAT mode", kLocal, 1, 2, "SN0042AB", "554", "8091", 0, 0},
+        {"decoder without video port", kLocal, 2, 0, "127.0.0.22", "", "8091", 0, 0},
+    };
+    Combo(Dlg::IDC_COMBO_VISITMOD)->addItem("NAT"); // offered in login-server mode
+    int added = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ClearMsg();
+        Click(c.source == kOnvif ? Dlg::IDC_RADIO_ONVIF : Dlg::IDC_RADIO_LOCAL);
+        if (c.source == kLocal) {
+            Choose(Dlg::IDC_COMBO_DEVTYPE, c.type);
+            if (c.type != 3 && c.type != 4)
+                Choose(Dlg::IDC_COMBO_VISITMOD, c.visitMod);
+        }
+        FillLocal(std::string("Dev") + std::to_string(added) + (c.msg ? "x" : ""), c.addr, c.vport, c.pport);
+        const std::string before = devcfgtest::ReadFile(DevInfoPath());
+        const std::size_t rows = g_lstDevInfo.size();
+        Add();
+        if (c.msg == 0) {
+            EXPECT_EQ(LastMsg(), Str(609));
+            EXPECT_GT(g_lstDevInfo.size(), rows);
+            ++added;
+            continue;
+        }
+        std::string name = Field(c.field);
+        if (!name.empty() && name.back() == ':')
+            name.pop_back();
+        std::string expected = Str(c.msg);
+        expected.replace(expected.find("%s"), 2, name);
+        EXPECT_EQ(LastMsg(), expected);
+        EXPECT_NE(LastMsg().find(name), std::string::npos);
+        EXPECT_EQ(g_lstDevInfo.size(), rows);
+        EXPECT_TRUE(g_lstRelayServer.empty());
+        EXPECT_EQ(devcfgtest::ReadFile(DevInfoPath()), before) << "nothing written";
+        const UINT input = c.field == Dlg::IDC_STATIC_ADDR        ? Dlg::IDC_EDIT_ADDR
+                           : c.field == Dlg::IDC_STATIC_VIDEOPORT ? Dlg::IDC_EDIT_VIDEOPORT
+                                                                  : Dlg::IDC_EDIT_PTZPORT;
+        EXPECT_EQ(page->focusWidget(), page->GetDlgItem(input));
+    }
+    EXPECT_EQ(added, 3);
+}
+
 TEST_F(AddTest, PasswordTooLongForItsFieldIsRefusedUnlessDigested)
 {
     FillLocal("Gate", "127.0.0.1", "554", "8091", "admin", std::string(64, 'p'));

@@ -3,12 +3,16 @@
 // images made from a QImage.
 #include "ui/image/ximage.h"
 
+#include "platform/fonts.h"
+
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -224,6 +228,42 @@ TEST(DrawLine, HugeCoordinatesCostOneImageSide)
     img.DrawLineColorRef(LONG_MIN / 2, LONG_MAX / 2, LONG_MIN / 2, LONG_MAX / 2, RGB(1, 1, 1));
     CxImage none;
     none.DrawLineColorRef(0, 5, 0, 5, RGB(1, 1, 1)); // invalid image: nothing
+}
+
+// The skin's Windows faces are asked for as their metric twins, whatever
+// face fontconfig gives for the Windows name (DrawString.UnderAnotherArial
+// runs this under a fontconfig that maps "Arial" elsewhere).
+TEST(SkinFonts, WindowsFacesResolveToTheirMetricTwins)
+{
+    struct Case {
+        const char* face;
+        const char* twin; // nullptr: asked for as named
+    } cases[] = {
+        {"Arial", "Liberation Sans"},
+        {"arial", "Liberation Sans"},
+        {"Times New Roman", "Liberation Serif"},
+        {"Courier New", "Liberation Mono"},
+        {"SimSun", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.face);
+        const QString face = QString::fromLatin1(c.face);
+        const QStringList families = qelm::SkinFontFamilies(face);
+        if (!c.twin) {
+            EXPECT_EQ(families, QStringList{face});
+            continue;
+        }
+        ASSERT_EQ(families, (QStringList{QString::fromLatin1(c.twin), face}))
+            << "the twin is installed by scripts/install-deps.sh";
+        QFont f;
+        qelm::SetSkinFontFace(f, face);
+        f.setPixelSize(16);
+        EXPECT_EQ(QFontInfo(f).family(), QString::fromLatin1(c.twin));
+    }
+    if (std::getenv("QELM2_ARIAL_ELSEWHERE")) {
+        QFont plain(QStringLiteral("Arial"));
+        EXPECT_NE(QFontInfo(plain).family(), QStringLiteral("Liberation Sans")) << "the fixture took no effect";
+    }
 }
 
 TEST(DrawString, TopRowAtYAndClipped)

@@ -225,20 +225,39 @@ TEST_F(LoginDlgTest, AutologinArgument)
         EXPECT_FALSE(m_ran);
         EXPECT_STREQ(g_szLoginUser, "op");
     }
-    // an entry without a saved password: message 224, the dialog stays; a
-    // password then typed is hashed like any other
-    g_lstLoginInfo = {Entry("op", 1, 0, "")};
-    CLoginDlg dlg(nullptr, 0, 0);
-    std::string first;
-    EXPECT_EQ(Run(dlg, [&](CLoginDlg& d) {
-                  ReadMessage(d);
-                  first = m_shown;
-                  Type(d, "op", "opw");
-                  Login(d);
-              }),
-              IDOK);
-    EXPECT_EQ(first, LoadResString(224));
-    EXPECT_EQ(std::string(g_szLoginPsw), Digest("opw"));
+    // an entry without a saved password (a restart by the watchdog after a
+    // login that did not save it), and no history at all: the dialog shows
+    // without an error box, waiting in the empty field; a password then
+    // typed is hashed like any other
+    struct Case {
+        const char* name;
+        std::list<_LOGIN_INFO> history;
+        UINT waitsIn;
+    } cases[] = {
+        {"no saved password", {Entry("op", 1, 0, "")}, CLoginDlg::IDC_EDIT_PSW},
+        {"no history", {}, CLoginDlg::IDC_COMBO_USER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        g_bAutoLoginArg = 1;
+        g_lstLoginInfo = c.history;
+        CLoginDlg dlg(nullptr, 0, 0);
+        std::string first = "not read";
+        QWidget* focus = nullptr;
+        EXPECT_EQ(Run(dlg, [&](CLoginDlg& d) {
+                      ReadMessage(d);
+                      first = m_shown;
+                      focus = d.focusWidget();
+                      Type(d, "op", "opw");
+                      Login(d);
+                  }),
+                  IDOK);
+        EXPECT_EQ(first, "") << "no message box";
+        QWidget* field = dlg.GetDlgItem(c.waitsIn);
+        EXPECT_TRUE(focus == field || (focus && field->isAncestorOf(focus)));
+        EXPECT_EQ(std::string(g_szLoginPsw), Digest("opw"));
+    }
 }
 
 TEST_F(LoginDlgTest, AutomaticLoginWithAWrongStoredDigestShowsTheMessage)

@@ -331,19 +331,28 @@ TEST_F(MainCommandsTest, HelpTriesChmThenPdfThenDoc)
         return calls;
     };
 
-    // None of the three: each is tried, nothing opens, the window stays minimised.
+    // None of the three: each is tried, nothing opens, the message says so
+    // and the window is left as it was.
     m_dlg->OnHelp();
+    QApplication::processEvents();
     EXPECT_EQ(tried(), (std::vector<std::pair<std::string, std::string>>{
                            {names[0], "=2"}, {names[1], "=2"}, {names[2], "=2"}}));
     EXPECT_TRUE(opened.empty());
-    EXPECT_EQ(m_dlg->IsMinimizedFlag(), 1);
+    EXPECT_EQ(m_dlg->IsMinimizedFlag(), 0);
+    EXPECT_FALSE(m_dlg->isMinimized());
+    EXPECT_TRUE(m_dlg->MsgDlg()->isVisible());
+    EXPECT_EQ(MsgText(), LoadResString(1570));
+    m_dlg->MsgDlg()->hide();
 
-    // Only the .pdf exists: the .doc is never tried.
+    // Only the .pdf exists: the .doc is never tried; the window makes room
+    // for the viewer and no message shows.
     { std::ofstream(names[1]) << "%PDF-1.4\n"; }
     m_dlg->OnHelp();
     std::remove(names[1].c_str());
     EXPECT_EQ(tried(), (std::vector<std::pair<std::string, std::string>>{{names[0], "=2"}, {names[1], "=42"}}));
     EXPECT_EQ(opened, std::vector<std::string>{names[1]});
+    EXPECT_EQ(m_dlg->IsMinimizedFlag(), 1);
+    EXPECT_FALSE(m_dlg->MsgDlg()->isVisible());
 }
 
 TEST_F(MainCommandsTest, AboutShowsTheVersion)

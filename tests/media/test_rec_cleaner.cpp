@@ -113,6 +113,23 @@ TEST_F(RecCleaner, EachDriveCountsOnce)
     EXPECT_TRUE(fs::exists(old));
 }
 
+// Without drives of the test's own the data folder is the drive of its
+// filesystem: a storage path elsewhere on that filesystem shares its free
+// space, so the cleaner does not count it twice.
+TEST(RecDrives, PathsOnTheDataFoldersFilesystemShareItsDrive)
+{
+    mp4test::TempDir root;
+    const std::string data = root.path() + "/data/";
+    const std::string other = root.path() + "/elsewhere/rec/";
+    fs::create_directories(data);
+    qelmtest::ScopedEnv drivesEnv("QELM2_DRIVES", nullptr);
+    qelmtest::ScopedEnv dataEnv("QELM2_DATA", data.c_str());
+    EXPECT_EQ(qelm::DriveKey(data), data);
+    EXPECT_EQ(qelm::DriveKey(data + "Record/"), data);
+    EXPECT_EQ(qelm::DriveKey(other), data);
+    EXPECT_NE(qelm::DriveKey("/proc/self/"), data);
+}
+
 // Stray folders: a year "5" is an old day like any other and the walk visits
 // only folders that exist; names that are not numbers are left alone;
 // symbolic links are removed, never followed.

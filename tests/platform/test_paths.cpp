@@ -7,8 +7,12 @@
 #include "tests/support/scoped_env.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <sstream>
 #include <set>
 
 using namespace qelm;
@@ -97,9 +101,15 @@ TEST(PathsTest, DriveListFromVariable)
     }
 }
 
+// The machine's own mount table: the root filesystem is never a drive of its
+// own (recordings would land at "/Record"); the data folder stands in for it.
 TEST(PathsTest, DriveListFromMounts)
 {
-    ScopedEnv env("QELM2_DRIVES", nullptr);
+    char tmpl[] = "/tmp/qelm2-drives-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string data = std::string(tmpl) + "/data/";
+    ScopedEnv drivesEnv("QELM2_DRIVES", nullptr);
+    ScopedEnv dataEnv("QELM2_DATA", data.c_str());
     std::vector<std::string> drives = DriveList();
     EXPECT_LE(drives.size(), 8u);
     std::set<std::string> seen;
@@ -107,14 +117,80 @@ TEST(PathsTest, DriveListFromMounts)
         SCOPED_TRACE(d);
         ASSERT_FALSE(d.empty());
         EXPECT_EQ(d.back(), '/');
-        struct stat st;
-        ASSERT_EQ(stat(d.c_str(), &st), 0);
-        EXPECT_TRUE(S_ISDIR(st.st_mode));
         EXPECT_TRUE(seen.insert(d).second) << "listed twice";
+        EXPECT_NE(d, "/");
         EXPECT_NE(d, "/proc/");
         EXPECT_NE(d, "/sys/");
         EXPECT_NE(d, "/dev/");
+        if (d == data)
+            continue; // not created yet: the folder it will be in counts
+        struct stat st;
+        ASSERT_EQ(stat(d.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
     }
+    EXPECT_EQ(seen.count(data), 1u) << "the data folder is a drive";
+    rmdir(tmpl);
+}
+
+// Mount tables made up around folders of the test's own.
+TEST(PathsTest, DrivesFromMountTables)
+{
+    char tmpl[] = "/tmp/qelm2-mounts-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string t = tmpl;
+    for (const char* dir : {"/data", "/m1", "/m2", "/ro", "/with space", "/datamnt"})
+        ASSERT_EQ(mkdir((t + dir).c_str(), 0755), 0) << dir;
+    FILE* f = std::fopen((t + "/hosts").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+
+    const std::string others = "proc /proc proc rw 0 0\n"
+                               "/dev/b " + t + "/m1 ext4 rw,relatime 0 0\n"
+                               "/dev/c " + t + "/ro ext4 ro,relatime 0 0\n"
+                               "tmpfs " + t + "/m2 tmpfs rw 0 0\n"
+                               "/dev/d " + t + "/hosts ext4 rw 0 0\n"
+                               "/dev/e " + t + "/gone ext4 rw 0 0\n"
+                               "/dev/f " + t + "/with\\040space ext4 rw 0 0\n";
+    struct Case {
+        const char* name;
+        std::string table;
+        std::string data;
+        std::vector<std::string> drives;
+    } cases[] = {
+        {"root first", "/dev/vda / ext4 rw 0 0\n" + others, t + "/data",
+         {t + "/data/", t + "/m1/", t + "/with space/"}},
+        {"container root", "overlay / overlay rw 0 0\n" + others, t + "/data/",
+         {t + "/data/", t + "/m1/", t + "/with space/"}},
+        {"root later", others + "/dev/vda / ext4 rw 0 0\n", t + "/data",
+         {t + "/m1/", t + "/with space/", t + "/data/"}},
+        {"no root", others, t + "/data", {t + "/data/", t + "/m1/", t + "/with space/"}},
+        {"data on a mount of its own, not yet created",
+         "/dev/vda / ext4 rw 0 0\n/dev/g " + t + "/datamnt ext4 rw 0 0\n" + others, t + "/datamnt/prog",
+         {t + "/datamnt/prog/", t + "/m1/", t + "/with space/"}},
+        {"data on a read-only mount", "/dev/vda / ext4 rw 0 0\n/dev/c " + t + "/ro ext4 ro 0 0\n", t + "/ro/x",
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::istringstream in(c.table);
+        EXPECT_EQ(DrivesFromMounts(in, c.data), c.drives);
+    }
+
+    // At most eight, the data folder among them.
+    std::string many = "/dev/vda / ext4 rw 0 0\n";
+    for (int i = 0; i < 10; ++i)
+        many += "/dev/x " + t + "/m1 ext4 rw 0 0\n/dev/y " + t + "/m2 ext4 rw 0 0\n";
+    for (int i = 0; i < 10; ++i) {
+        const std::string dir = t + "/n" + std::to_string(i);
+        mkdir(dir.c_str(), 0755);
+        many += "/dev/z " + dir + " xfs rw 0 0\n";
+    }
+    std::istringstream in(many);
+    const std::vector<std::string> drives = DrivesFromMounts(in, t + "/data");
+    EXPECT_EQ(drives, (std::vector<std::string>{t + "/data/", t + "/m1/", t + "/m2/", t + "/n0/", t + "/n1/",
+                                                 t + "/n2/", t + "/n3/", t + "/n4/"}));
+
+    std::filesystem::remove_all(t);
 }
 
 TEST(PathsTest, FreeSpaceAndSameDrive)

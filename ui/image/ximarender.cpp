@@ -2,6 +2,8 @@
 // into a painter, text drawn onto the image, and images made from a QImage.
 #include "ui/image/ximage.h"
 
+#include "platform/fonts.h"
+
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -126,7 +128,7 @@ long CxImage::DrawString(QPainter* /*dc*/, long x, long y, const char* text, RGB
 
     QFont f;
     if (font && *font)
-        f.setFamily(QString::fromUtf8(font, static_cast<qsizetype>(strnlen(font, 31))));
+        qelm::SetSkinFontFace(f, QString::fromUtf8(font, static_cast<qsizetype>(strnlen(font, 31))));
     SetFontHeight(f, lSize);
     if (lWeight > 0)
         f.setWeight(static_cast<QFont::Weight>(std::clamp<long>(lWeight, 1, 1000)));
