@@ -10,6 +10,7 @@
 #include "res/strings.h"
 
 #include <QKeyEvent>
+#include <QScreen>
 #include <QTabBar>
 
 namespace {
@@ -98,6 +99,8 @@ BOOL CSysSettingDlg::OnInitDialog()
     }
     m_pPages[kStorage]->show();
     m_pPages[kTimeAlarm]->hide();
+    if (QScreen* screen = m_pParentWnd ? m_pParentWnd->screen() : this->screen())
+        move(screen->geometry().center() - rect().center());
     SetWindowText(LoadResString(1050).c_str());
     return TRUE;
 }
