@@ -64,6 +64,7 @@ public:
 
     const char* CurrentTarget() const { return m_szCurTarget; }
     CReportCtrl* PointList() const { return m_pPointList; }
+    QTabBar* Tabs() const { return m_pTab; }
     // The box the page's and its dialog's messages go to: the main window's,
     // else one of the page's own.
     CResMsgDlg* MsgBox();
