@@ -23,6 +23,8 @@ TABS, PAGE_TAB, TARGETS, POINTS = 1366, 1351, 1313, 1314
 BTN_ADD, BTN_DELETE, BTN_SAVE = 1144, 1145, 1312
 TREE, STAY, SLOT1, CANCEL = 1318, 1048, 1049, 1001
 ONE, FOUR, NINE, SIXTEEN = 1408, 1415, 1416, 1417
+LEAF_CLASSES = {"QPushButton", "QRadioButton", "QLineEdit", "QComboBox", "QLabel", "QListWidget", "CReportCtrl",
+                "QTreeWidget", "QTabBar"}
 STREAM_BOXES = [1420, 1421, 1422, 1117, 1118, 1119, 1120, 1121, 1122]
 
 
@@ -153,12 +155,19 @@ class PatrolE2E(unittest.TestCase):
         path = os.path.join(self.pictures, name)
         app.do("save", window=window, path=path)
         self.assertGreater(os.path.getsize(path), 1000)
-        # Every shown control lies inside its window.
+        # Every shown control of the template lies inside its window, and
+        # none covers another.
         w = app.window(window)
-        for c in w["controls"]:
-            if c["visible"] and c["class"] not in ("QWidget",):
-                self.assertLessEqual(c["x"] + c["w"], w["w"] + 1, (name, c))
-                self.assertLessEqual(c["y"] + c["h"], w["h"] + 1, (name, c))
+        shown = [c for c in w["controls"] if c["visible"] and c["id"] > 0 and c["class"] in LEAF_CLASSES]
+        self.assertGreater(len(shown), 8, name)
+        for c in shown:
+            self.assertTrue(0 <= c["x"] and c["x"] + c["w"] <= w["w"], (name, c))
+            self.assertTrue(0 <= c["y"] and c["y"] + c["h"] <= w["h"], (name, c))
+        for i, a in enumerate(shown):
+            for b in shown[i + 1:]:
+                apart = (a["x"] + a["w"] <= b["x"] or b["x"] + b["w"] <= a["x"]
+                         or a["y"] + a["h"] <= b["y"] or b["y"] + b["h"] <= a["y"])
+                self.assertTrue(apart, (name, a["id"], b["id"]))
 
     # --- the test --------------------------------------------------------------------
 
