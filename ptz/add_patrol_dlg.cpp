@@ -7,11 +7,13 @@
 #include "devices/dev_tree.h"
 #include "devices/device_services.h"
 #include "liveview/patrol_tours.h"
+#include "mainwnd/ipc_client_dlg.h"
 #include "platform/sync.h"
 #include "platform/text.h"
 #include "ptz/config_patrol.h"
 #include "res/strings.h"
 #include "ui/report_ctrl.h"
+#include "ui/res_msg_dlg.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -420,6 +422,8 @@ void CAddPatrolDlg::Message(const std::wstring& text)
 {
     if (auto* page = dynamic_cast<CConfigPatrol*>(m_pParentWnd))
         page->ShowMsg(text);
+    else if (g_pMainDlg && g_pMainDlg->MsgDlg())
+        g_pMainDlg->MsgDlg()->ShowMsgW(text.c_str(), CResMsgDlg::MODE_INFO, 0);
 }
 
 void CAddPatrolDlg::Message(UINT stringId)

@@ -19,7 +19,10 @@
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QTabBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -291,4 +294,35 @@ TEST_F(PatrolPageTest, ASaveThatCannotBeWrittenSaysSoAndKeepsTheTourInMemory)
     EXPECT_EQ(TakeMsg(), LoadResString(CConfigPatrol::kStrSaveFailed));
     ASSERT_EQ(PatrolTours().size(), 1u);
     EXPECT_STREQ(PatrolTours().front().points[0].DevName[0], "Gate");
+}
+
+TEST_F(PatrolPageTest, AddOnTheDecoderTabTakesTheDecodersKindOrTwoWhenItIsGone)
+{
+    m_page->Tabs()->setCurrentIndex(1);
+    m_page->findChild<QListWidget*>("id:1313")->setCurrentRow(1);
+    ASSERT_STREQ(m_page->CurrentTarget(), "BigDec");
+    // The dialog is modal: it is looked at, then cancelled, from a timer.
+    auto nineEnabled = [this] {
+        int seen = -1;
+        auto* timer = new QTimer(m_page.get());
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [timer, &seen] {
+            auto* dlg = dynamic_cast<CAddPatrolDlg*>(QApplication::activeModalWidget());
+            if (!dlg)
+                return;
+            seen = dlg->GetDlgItem(CAddPatrolDlg::IDC_RADIO_NINE)->isEnabled() ? 1 : 0;
+            timer->stop();
+            dlg->EndDialog(IDCANCEL);
+        });
+        timer->start();
+        m_page->OnBnClickedAdd();
+        delete timer;
+        return seen;
+    };
+    EXPECT_EQ(nineEnabled(), 1);
+    {
+        qelm::CsLock lock(g_csDevList);
+        g_lstDevInfo.remove_if([](const DeviceInfo& d) { return std::strcmp(d.DevName, "BigDec") == 0; });
+    }
+    EXPECT_EQ(nineEnabled(), 0); // deleted since the list was built: kind 2
 }
