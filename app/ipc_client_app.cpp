@@ -14,6 +14,7 @@
 #include "mainwnd/main_hooks.h"
 #include "playback/search_rec_dlg.h"
 #include "settings/cfg_manager_dlg.h"
+#include "settings/sys_setting_dlg.h"
 #include "controls/device_sim.h"
 #include "controls/ts_relay.h"
 #include "media/mp4_writer.h"
@@ -107,6 +108,7 @@ void InstallMainWindowHooks(CSingleInstance* instance)
     SetMainWindowHooks(std::move(hooks));
     RegisterSearchRecPage();
     RegisterCfgManagerPage();
+    RegisterSysSettingPage();
 }
 
 } // namespace

@@ -98,7 +98,7 @@ void RegisterActiveXControls()
 
 void RemoveStaleConfigCopies()
 {
-    qelm::cfg::RemoveStaleTempFiles(ConfigDir(), {"DevInfo.xml", "UserInfo.xml", "RecInfo.xml", "Recover.xml"});
+    qelm::cfg::RemoveStaleTempFiles(ConfigDir(), {"DevInfo.xml", "UserInfo.xml", "RecInfo.xml", "Recover.xml", "PatrolInfo.xml"});
     const std::string hive = qelm::RegistryHivePath();
     const std::size_t slash = hive.rfind('/');
     if (slash != std::string::npos)

@@ -217,10 +217,14 @@ void CIPCClientDlg::OnSysConfig()
     if (!m_pSysSettingDlg)
         return;
     m_pSysSettingDlg->ShowWindow(SW_SHOW);
-    if (auto* broadcast = m_pSysSettingDlg->findChild<CDlgBroadcast*>()) {
-        broadcast->RefreshBroadcastTree();
-        broadcast->RefreshDeviceTree();
-    }
+    // The page class has no meta-object: findChild<CDlgBroadcast*> would
+    // take any child widget for it.
+    for (QWidget* child : m_pSysSettingDlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (auto* broadcast = dynamic_cast<CDlgBroadcast*>(child)) {
+            broadcast->RefreshBroadcastTree();
+            broadcast->RefreshDeviceTree();
+            break;
+        }
 }
 
 std::vector<std::string> CIPCClientDlg::HelpFiles(int language)

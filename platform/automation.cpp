@@ -16,9 +16,11 @@
 #include <QKeyEvent>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPointer>
+#include <QTabBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -140,6 +142,56 @@ QJsonObject Describe(QWidget* w, QWidget* top)
     if (!items.isEmpty() || o.contains("current"))
         o["items"] = items;
     return o;
+}
+
+// --- popup menus ----------------------------------------------------------------
+
+// The open popup menu, if any.
+QMenu* OpenMenu()
+{
+    if (auto* m = qobject_cast<QMenu*>(QApplication::activePopupWidget()))
+        return m;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* m = qobject_cast<QMenu*>(top); m && m->isVisible())
+            return m;
+    return nullptr;
+}
+
+// The items of the open menu: command id (the action's data), text, checked, enabled.
+QJsonArray MenuItems(QMenu* menu)
+{
+    QJsonArray items;
+    for (QAction* a : menu->actions()) {
+        if (a->isSeparator())
+            continue;
+        items.append(QJsonObject{{"id", static_cast<qint64>(a->data().toLongLong())},
+                                 {"text", a->text()},
+                                 {"checked", a->isChecked()},
+                                 {"enabled", a->isEnabled()}});
+    }
+    return items;
+}
+
+QAction* MenuAction(QMenu* menu, qint64 id)
+{
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator() && a->data().isValid() && a->data().toLongLong() == id)
+            return a;
+    return nullptr;
+}
+
+// A tab of a tab bar by its index or its text; -1 when there is none.
+int TabIndex(const QTabBar* bar, const QJsonObject& req)
+{
+    if (req.contains("index")) {
+        const int i = req.value("index").toInt();
+        return i >= 0 && i < bar->count() ? i : -1;
+    }
+    const QString text = req.value("text").toString();
+    for (int i = 0; i < bar->count(); ++i)
+        if (bar->tabText(i) == text)
+            return i;
+    return -1;
 }
 
 QJsonObject DescribeWindow(QWidget* top)
@@ -350,6 +402,31 @@ private:
             return Ok();
         }
 
+        if (cmd == "menu") {
+            QMenu* menu = OpenMenu();
+            if (!menu)
+                return Fail("no menu is open");
+            return Ok({{"items", MenuItems(menu)}});
+        }
+        if (cmd == "menu-choose") {
+            QMenu* menu = OpenMenu();
+            if (!menu)
+                return Fail("no menu is open");
+            QAction* action = MenuAction(menu, req.value("item").toVariant().toLongLong());
+            if (!action)
+                return Fail("the menu has no such item");
+            if (!action->isEnabled())
+                return Fail("the menu item is disabled");
+            QPointer<QMenu> pm = menu;
+            QPointer<QAction> pa = action;
+            Later([pm, pa] {
+                if (pm)
+                    pm->close();
+                if (pa)
+                    pa->trigger();
+            });
+            return Ok();
+        }
         if (cmd == "open-window") {
             // A plain top-level window with a caption, standing for another
             // component's box (a web page's message) that the program must find.
@@ -442,6 +519,17 @@ private:
             return Ok();
         }
         if (cmd == "select") {
+            if (auto* bar = qobject_cast<QTabBar*>(target)) {
+                const int index = TabIndex(bar, req);
+                if (index < 0)
+                    return Fail("no such tab");
+                QPointer<QTabBar> pb = bar;
+                Later([pb, index] {
+                    if (pb)
+                        pb->setCurrentIndex(index);
+                });
+                return Ok();
+            }
             if (auto* c = qobject_cast<QComboBox*>(target)) {
                 int index = req.contains("index") ? req.value("index").toInt() : c->findText(req.value("text").toString());
                 if (index < 0 || index >= c->count())

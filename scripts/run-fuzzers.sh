@@ -318,6 +318,12 @@ PY
 }
 
 # Stream pull packets: codec, limit byte, then records of kind, 16-bit length, bytes.
+seed_fuzz_patrol_info() {
+  printf '<?xml version="1.0" encoding="gb2312" ?>\n<PatrolList><Patrol><DecodeName>Player-3</DecodeName><Point><StayTime>10</StayTime><DispMode/><DevName1 StreamType="1">Gate</DevName1></Point></Patrol></PatrolList>' >"$1/player"
+  printf '<PatrolList><Patrol><DecodeName>Dec</DecodeName><Point><StayTime>20</StayTime><DispMode>16</DispMode><DevName1 StreamType="1">a</DevName1><DevName2 StreamType="0">10.0.0.1:Ch-1</DevName2></Point></Patrol><Patrol><DecodeName>Dec</DecodeName></Patrol></PatrolList>' >"$1/decoder"
+  printf 'Cam1:SubStream' >"$1/entry"
+}
+
 seed_fuzz_udp_login() {
   python3 - "$1" <<'PY'
 import struct, sys

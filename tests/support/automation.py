@@ -84,6 +84,14 @@ class Program:
             fields["check"] = bool(check)
         return self.do("tree-item", **fields)
 
+    def menu(self):
+        """The items of the open popup menu: dicts of id, text, checked, enabled."""
+        return self.do("menu")["items"]
+
+    def menu_choose(self, item_id):
+        """Chooses the item of the open popup menu whose command id is item_id."""
+        return self.do("menu-choose", item=int(item_id))
+
     def windows(self):
         return self.do("windows")["windows"]
 
