@@ -2,6 +2,7 @@
 driven with the real pointer through xdotool: a camera dragged from the
 device tree onto a pane plays there and leaves the pointer free, and the
 windows of the program fit the screen's work area without a frame."""
+import contextlib
 import os
 import subprocess
 import sys
@@ -56,15 +57,12 @@ class DesktopE2E(unittest.TestCase):
         self.pictures = os.environ.get("QELM2_PICTURES") or self.copy.path("pictures")
         os.makedirs(self.pictures, exist_ok=True)
 
-    def desktop(self, width, height, margins=(0, 0, 0, 0)):
-        desk = Desktop(width, height, margins)
-        self.addCleanup(desk.close)
-        return desk
+    def desktop(self, stack, width, height, margins=(0, 0, 0, 0)):
+        return stack.enter_context(Desktop(width, height, margins))
 
-    def start(self, desk):
-        app = Program(self.copy.exe, data_dir=self.copy.dir, env=desk.env())
-        self.addCleanup(app.close)
-        return app
+    def start(self, stack, desk):
+        # One program at a time on the copy: a second one would find the first running.
+        return stack.enter_context(Program(self.copy.exe, data_dir=self.copy.dir, env=desk.env()))
 
     def login(self, app):
         app.wait_for(lambda: (lambda w: w and w["visible"])(app.window(LOGIN)), timeout=30, what="the login window")
@@ -97,11 +95,11 @@ class DesktopE2E(unittest.TestCase):
     def test_maximised_and_restored_windows_fit_the_work_area(self):
         # A desktop panel across the top of a full HD screen, and a small laptop screen.
         for (width, height), margins in (((1920, 1080), (30, 0, 0, 0)), ((1366, 768), (0, 0, 0, 0))):
-            with self.subTest(screen=(width, height)):
-                desk = self.desktop(width, height, margins)
+            with self.subTest(screen=(width, height)), contextlib.ExitStack() as stack:
+                desk = self.desktop(stack, width, height, margins)
                 wx, wy, ww, wh = desk.work_area()
                 self.assertEqual((wx, wy, ww, wh), (0, margins[0], width, height - margins[0]))
-                app = self.start(desk)
+                app = self.start(stack, desk)
                 app.wait_for(lambda: (lambda w: w and w["visible"])(app.window(LOGIN)), timeout=30,
                              what="the login window")
                 # The splash behind the login dialog covers the work area, no more.
@@ -133,8 +131,10 @@ class DesktopE2E(unittest.TestCase):
                 desk.grab(os.path.join(self.pictures, f"desktop-restored-{width}x{height}.png"))
 
     def test_a_camera_dragged_onto_a_pane_plays_there_and_the_pointer_stays_free(self):
-        desk = self.desktop(1920, 1080)
-        app = self.start(desk)
+        stack = contextlib.ExitStack()
+        self.addCleanup(stack.close)
+        desk = self.desktop(stack, 1920, 1080)
+        app = self.start(stack, desk)
         main = self.login(app)
         tree = app.wait_for(lambda: (lambda t: t if t and any("Gate" in r for r in t.get("items", [])) else None)(
             self.control(app.window(MAIN), TREE, "CDeviceListDlg")), timeout=20, what="the camera in the tree")
