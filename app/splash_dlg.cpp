@@ -4,6 +4,7 @@
 #include "core/app_init.h"
 #include "core/helpers.h"
 #include "core/userinfo.h"
+#include "platform/monitor.h"
 
 #include <QKeyEvent>
 #include <QPainter>
@@ -38,7 +39,7 @@ const char* PictureName(int languageIndex)
 
 CSplashDlg::CSplashDlg(CWnd* pParent) : CDialog(IDD, pParent)
 {
-    setWindowFlags(Qt::FramelessWindowHint | Qt::Window);
+    SetFramelessStyle(true);
 }
 
 std::string CSplashDlg::PicturePath(int languageIndex)
@@ -51,7 +52,8 @@ std::string CSplashDlg::PicturePath(int languageIndex)
 
 BOOL CSplashDlg::OnInitDialog()
 {
-    MoveWindow(0, 0, g_nScreenWidth, g_nScreenHeight);
+    const CRect work = qelm::PrimaryWorkArea();
+    MoveWindow(work.left, work.top, g_nScreenWidth, g_nScreenHeight);
     SetWindowText(g_strTitle.c_str());
     return TRUE;
 }

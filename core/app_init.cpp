@@ -151,8 +151,11 @@ void AppInit()
     RegisterActiveXControls();
     InitializeCriticalSection(&g_csDevList);
 
-    g_nScreenWidth = GetSystemMetrics(SM_CXSCREEN);
-    g_nScreenHeight = GetSystemMetrics(SM_CYSCREEN);
+    // The layout covers what a maximised window may: the screen less the
+    // desktop's panels, or the bottom rows would end up under a panel.
+    const CRect work = qelm::PrimaryWorkArea();
+    g_nScreenWidth = work.Width();
+    g_nScreenHeight = work.Height();
     g_nScreenHeight2 = g_nScreenHeight;
     WriteLog(6, "Get screen size: width=%d, height=%d", g_nScreenWidth, g_nScreenHeight);
 

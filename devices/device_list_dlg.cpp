@@ -11,6 +11,7 @@
 #include "ui/res_msg_dlg.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -120,6 +121,8 @@ CDeviceListDlg::CDeviceListDlg(CWnd* pParent) : CDialog(IDD, pParent)
 
 CDeviceListDlg::~CDeviceListDlg()
 {
+    if (m_bDragging)
+        EndDrag();
     delete m_pMsgDlg;
     if (m_pMenu)
         delete m_pMenu.data();
@@ -535,19 +538,102 @@ void CDeviceListDlg::OnNMClickTree(QPoint pt)
 
 void CDeviceListDlg::OnTvnBegindragTree(QTreeWidgetItem* item)
 {
-    if (m_bPlanTree || !item || item->childCount() > 0 || IsGroupItem(item) || item == m_pTree->topLevelItem(0))
+    if (m_bDragging || m_bPlanTree || !item || item->childCount() > 0 || IsGroupItem(item) ||
+        item == m_pTree->topLevelItem(0))
         return;
     m_pTree->setCurrentItem(item);
     m_pDragItem = item;
     delete g_pDragImage;
     g_pDragImage = new QLabel;
-    g_pDragImage->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint);
+    // The label sits under the cursor: it must never take the release.
+    g_pDragImage->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput);
+    g_pDragImage->setAttribute(Qt::WA_TransparentForMouseEvents);
     g_pDragImage->setText(item->text(0));
     g_pDragImage->adjustSize();
     g_pDragImage->move(QCursor::pos() - QPoint(10, 10));
     g_pDragImage->show();
-    m_pTree->grabMouse();
+    // The viewport is where a scroll area's mouse events arrive: a grab on
+    // the tree itself would swallow the release and keep the pointer grabbed.
+    m_pTree->viewport()->grabMouse();
+    qApp->installEventFilter(this);
     m_bDragging = 1;
+}
+
+void CDeviceListDlg::EndDrag()
+{
+    m_bDragging = 0;
+    qApp->removeEventFilter(this);
+    delete g_pDragImage;
+    g_pDragImage = nullptr;
+    if (QWidget* grabber = QWidget::mouseGrabber(); grabber == m_pTree->viewport() || grabber == m_pTree)
+        grabber->releaseMouse();
+    m_pDragItem = nullptr;
+}
+
+void CDeviceListDlg::CancelDrag()
+{
+    if (!m_bDragging)
+        return;
+    EndDrag();
+    SetDropHilite(nullptr);
+}
+
+// While a drag runs, every way out of it ends it: the release wherever it
+// lands, Esc, another button, the program losing the focus, the panel hidden.
+bool CDeviceListDlg::eventFilter(QObject* watched, QEvent* e)
+{
+    if (!m_bDragging)
+        return CDialog::eventFilter(watched, e);
+    switch (e->type()) {
+    case QEvent::MouseButtonRelease: {
+        auto* me = static_cast<QMouseEvent*>(e);
+        if (me->button() != Qt::LeftButton)
+            break;
+        OnDrop(me->globalPosition().toPoint());
+        return true;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        CancelDrag();
+        return true;
+    case QEvent::MouseMove: {
+        auto* me = static_cast<QMouseEvent*>(e);
+        if (!(me->buttons() & Qt::LeftButton)) {
+            CancelDrag(); // the release went somewhere we never saw
+            return false;
+        }
+        OnDragMove(me->globalPosition().toPoint());
+        return true;
+    }
+    case QEvent::ShortcutOverride: // Esc comes as a key press, not as a shortcut
+        if (static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) {
+            e->accept();
+            return true;
+        }
+        break;
+    case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape) {
+            CancelDrag();
+            return true;
+        }
+        break;
+    case QEvent::ApplicationDeactivate:
+        CancelDrag();
+        break;
+    case QEvent::WindowDeactivate:
+    case QEvent::Hide:
+        if (watched == this || watched == window() || watched == m_pTree)
+            CancelDrag();
+        break;
+    default: break;
+    }
+    return CDialog::eventFilter(watched, e);
+}
+
+void CDeviceListDlg::hideEvent(QHideEvent* e)
+{
+    CancelDrag();
+    CDialog::hideEvent(e);
 }
 
 void CDeviceListDlg::OnDragMove(QPoint screenPt)
@@ -565,12 +651,8 @@ void CDeviceListDlg::OnDrop(QPoint pt)
 {
     if (m_bPlanTree || !m_bDragging)
         return;
-    m_bDragging = 0;
-    delete g_pDragImage;
-    g_pDragImage = nullptr;
-    m_pTree->releaseMouse();
+    EndDrag();
     QTreeWidgetItem* item = m_pTree->currentItem();
-    m_pDragItem = nullptr;
     if (!item)
         return;
     if (IsMemoryHigh()) {

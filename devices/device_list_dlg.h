@@ -104,8 +104,12 @@ public:
 
 protected:
     void CreateControls() override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
 
 private:
+    void EndDrag();
+    void CancelDrag();
     void SelectViewButton(UINT id);
     void SetDropHilite(QTreeWidgetItem* item);
     void MakeFirstVisibleCaretHilite(QTreeWidgetItem* item);

@@ -100,6 +100,7 @@ int OnTsDownloadData(int, const char*, int, int, int, const char*, int, int64_t,
 CIPCClientDlg::CIPCClientDlg(CWnd* pParent) : CDialog(IDD, pParent)
 {
     g_pMainDlg = this;
+    SetFramelessStyle(true); // the window draws its own caption and buttons
     g_nCfgSubPage = -1;
     g_nLayoutHeight = g_nScreenHeight;
     m_bMaximized = 1;
@@ -206,7 +207,8 @@ BOOL CIPCClientDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
     g_pMainDlg = this;
-    MoveWindow(0, 0, g_nScreenWidth, g_nScreenHeight, TRUE);
+    const CRect work = qelm::PrimaryWorkArea();
+    MoveWindow(work.left, work.top, g_nScreenWidth, g_nScreenHeight, TRUE);
     std::memset(m_szLocalMac, 0, sizeof m_szLocalMac);
     GetLocalMac(m_szLocalMac, sizeof m_szLocalMac);
     // What the lower layers reach in the main window goes through these;

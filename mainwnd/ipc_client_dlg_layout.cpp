@@ -9,8 +9,11 @@
 #include "devices/device_services.h"
 #include "liveview/video_manager_dlg.h"
 #include "mainwnd/page_dlg.h"
+#include "platform/monitor.h"
 #include "res/strings.h"
 #include "ui/gdip_button.h"
+
+#include <algorithm>
 
 bool CIPCClientDlg::PageOnMonitor(int pageKind) const
 {
@@ -275,14 +278,18 @@ void CIPCClientDlg::LayoutForWindowState(int maximised)
     };
     const Btn buttons[] = {{m_btnClose, 32, 992}, {m_btnMaximize, 58, 966}, {m_btnMinimize, 84, 940},
                            {m_btnSetting, 110, 914}};
+    const CRect work = qelm::PrimaryWorkArea();
     if (m_bMaximized) {
         g_nLayoutHeight = g_nScreenHeight;
-        rc = CRect(0, 0, W, g_nScreenHeight);
+        rc = CRect(work.left, work.top, work.left + W, work.top + g_nScreenHeight);
         for (const Btn& b : buttons)
             b.b->setGeometry(W - b.fromRight, 2, 26, 17);
     } else {
         g_nLayoutHeight = 768;
-        rc = CRect(rc.left, rc.top, rc.left + 1024, rc.top + 768);
+        // The corner stays, but the window stays on the work area as far as it fits.
+        const int left = std::max<int>(work.left, std::min<int>(rc.left, work.right - 1024));
+        const int top = std::max<int>(work.top, std::min<int>(rc.top, work.bottom - 768));
+        rc = CRect(left, top, left + 1024, top + 768);
         for (const Btn& b : buttons)
             b.b->setGeometry(b.restoredX, 2, 26, 17);
     }

@@ -93,7 +93,7 @@ END_MESSAGE_MAP()
 CLoginDlg::CLoginDlg(CWnd* pParent, int nVerify, int nUnlock)
     : CDialog(IDD, pParent), m_nVerify(nVerify), m_nUnlock(nUnlock)
 {
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    SetFramelessStyle(true); // draws its own caption, over the splash
 }
 
 CLoginDlg::~CLoginDlg()

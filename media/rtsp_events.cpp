@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -208,10 +209,35 @@ CStreamPlayerCtrl* CRtspEvents::GetAlarmRender()
     return m_pAlarmRender.data();
 }
 
+// An operator must never take a frozen picture for live video: unless the
+// user chose to keep the last picture, a stream that stops or is lost leaves
+// its panes empty. The decoder, set up again, shows the return of the stream
+// from its next key frame (the pull control sends no new parameters then).
+void CRtspEvents::ClearPicturesUnlessKept(bool setupAgain)
+{
+    if (g_DispInfoSetting.ShowLastFrame)
+        return;
+    const VideoParam video = GetVideoParam();
+    const bool known = setupAgain && m_nVideoParamLen != 0;
+    const std::pair<CStreamPlayerCtrl*, int32_t> renders[] = {{GetMainRender(), m_nMainRenderId.load()},
+                                                             {GetAlarmRender(), m_nAlarmRenderId.load()}};
+    for (const auto& [render, id] : renders) {
+        if (!render || id == 0)
+            continue;
+        render->CloseDecoder(1, id);
+        if (known)
+            render->SetupDecoder(1, id, reinterpret_cast<const uint8_t*>(&video), sizeof video);
+    }
+}
+
 // --- events ---------------------------------------------------------------------------
 
 void CRtspEvents::OnStreamStatus(int32_t streamId, int32_t status, const char* text, const void* data)
 {
+    // Every sink hears every stream's events, and the repeat filter below
+    // lets only the first through: a lost stream is handled by its own sink.
+    if (status == 6 && streamId != 0 && streamId == m_nStreamId)
+        ClearPicturesUnlessKept(true);
     if (g_bHaveLastStatus && g_nLastStatusStreamId == streamId && g_nLastStatusCode == status)
         return;
     g_bHaveLastStatus = true;
@@ -1287,5 +1313,6 @@ void CRtspEvents::DeleteStream()
             m_bPollFinished = 1;
         }
     }
+    ClearPicturesUnlessKept(false); // after the join: no frame can follow
     m_bHasAudio = 0;
 }

@@ -161,6 +161,9 @@ private:
     // on the UI thread; false when there was none.
     bool CloseRender(QPointer<CStreamPlayerCtrl>& render, std::atomic<int32_t>& renderId);
     void OnRenderGone(CSinkRenderWnd* wnd);
+    // Without ShowLastFrame, drops the pictures of both renders when the
+    // stream stops or is lost; setupAgain readies the decoders for its return.
+    void ClearPicturesUnlessKept(bool setupAgain);
     void SetRecordMarkOnMain(int32_t on);
     int32_t SoundOn(CStreamPlayerCtrl* render, int32_t renderId, int32_t on);
     // MP4 part of the thread's frame hand-off: rotation, then the write.

@@ -40,6 +40,8 @@ bool CDialog::Build(CWnd* parent)
         m_pParentWnd = parent;
     if (m_bChild && m_pParentWnd)
         setParent(m_pParentWnd, Qt::Widget);
+    else if (m_bFrameless)
+        setParent(m_pParentWnd, Qt::Window | Qt::FramelessWindowHint);
     else
         setParent(m_pParentWnd, Qt::Dialog);
     if (!m_bControlsBuilt) {

@@ -38,6 +38,8 @@ protected:
 
     // A page of another window instead of a window of its own.
     void SetChildStyle(bool child) { m_bChild = child; }
+    // A top-level dialog that paints its own caption: no window-manager frame.
+    void SetFramelessStyle(bool frameless) { m_bFrameless = frameless; }
     // Esc cancels and Enter confirms a dialog window (pages pass them up).
     void keyPressEvent(QKeyEvent* e) override;
 
@@ -48,6 +50,7 @@ private:
     bool Build(CWnd* parent);
 
     bool m_bChild = false;
+    bool m_bFrameless = false;
     bool m_bControlsBuilt = false;
     bool m_bEndRequested = false;
     int m_nModalResult = -1;

@@ -33,6 +33,14 @@ std::vector<MonitorRect> Monitors()
     return out;
 }
 
+CRect PrimaryWorkArea()
+{
+    const auto monitors = Monitors();
+    if (monitors.empty() || monitors.front().rcWork.IsRectEmpty())
+        return CRect(0, 0, 1024, 768);
+    return monitors.front().rcWork;
+}
+
 CRect DialogUnitsToPixels(const CRect& dlu)
 {
     return CRect(dlu.left * kBaseUnitX / 4, dlu.top * kBaseUnitY / 8, dlu.right * kBaseUnitX / 4,

@@ -27,6 +27,10 @@ namespace qelm {
 // The primary screen first, then the others in the order Qt reports them.
 std::vector<MonitorRect> Monitors();
 
+// The part of the primary screen a maximised window may cover (the screen
+// less the panels of the desktop); 1024 x 768 at (0, 0) without a screen.
+CRect PrimaryWorkArea();
+
 // Dialog units of the dialog font to pixels (4 horizontal units are one
 // average character width, 8 vertical units one character height).
 CRect DialogUnitsToPixels(const CRect& dlu);

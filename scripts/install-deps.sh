@@ -22,6 +22,8 @@ PACKAGES=(
   gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
   # a display for ./run.sh on a machine without one
   xvfb xauth
+  # end-to-end tests on a real desktop: a window manager, real pointer and keys, window facts
+  openbox xdotool x11-utils
 )
 
 # --fuzz: also what scripts/run-fuzzers.sh needs (clang and its libFuzzer runtime).

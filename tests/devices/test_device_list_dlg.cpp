@@ -8,11 +8,13 @@
 #include "res/strings.h"
 
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -187,6 +189,65 @@ TEST_F(PanelTest, DragAndDropOnAPaneAndOnEmptySpace)
     g_nCurPage = 0;
     host->Drag(FindItem(Tree(), "NVR-A"), host->PaneCenter());
     EXPECT_TRUE(host->Actions().empty());
+}
+
+// A drag ends on every path, and the pointer grab and the drag label go with
+// it: a grab left behind locks every click of the desktop. The release goes
+// through the window system, so it reaches whatever holds the grab.
+TEST_F(PanelTest, EveryWayOutOfADragEndsItAndReleasesTheGrab)
+{
+    struct Case {
+        const char* name;
+        std::function<void(PanelHost&, QPoint target)> end;
+        bool drops;
+    };
+    auto sendMove = [](QWidget* to, QPoint screen, Qt::MouseButtons buttons) {
+        QMouseEvent move(QEvent::MouseMove, to->mapFromGlobal(screen), screen, Qt::NoButton, buttons,
+                         Qt::NoModifier);
+        QApplication::sendEvent(to, &move);
+    };
+    const Case cases[] = {
+        {"release over a pane", [](PanelHost& h, QPoint t) {
+             QTest::mouseRelease(h.Viewport(), Qt::LeftButton, {}, h.Viewport()->mapFromGlobal(t));
+         }, true},
+        {"Esc", [](PanelHost& h, QPoint) { QTest::keyClick(h.panel->window(), Qt::Key_Escape); }, false},
+        {"another button", [](PanelHost& h, QPoint t) {
+             QTest::mousePress(h.Viewport(), Qt::RightButton, {}, h.Viewport()->mapFromGlobal(t));
+         }, false},
+        {"the program loses the focus", [](PanelHost&, QPoint) {
+             QEvent e(QEvent::ApplicationDeactivate);
+             QApplication::sendEvent(qApp, &e);
+         }, false},
+        {"the panel hidden", [](PanelHost& h, QPoint) { h.panel->hide(); }, false},
+        {"a move without the button (the release went elsewhere)", [&](PanelHost& h, QPoint t) {
+             sendMove(h.Viewport(), t, Qt::NoButton);
+         }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host->panel->show();
+        host->calls.clear();
+        const QPoint from = host->Center(FindItem(Tree(), "Cam2"));
+        QTest::mousePress(host->Viewport(), Qt::LeftButton, {}, from);
+        sendMove(host->Viewport(), host->Viewport()->mapToGlobal(from + QPoint(20, 0)), Qt::LeftButton);
+        ASSERT_EQ(host->panel->m_bDragging, 1);
+        const QPoint target = host->PaneCenter();
+        sendMove(host->Viewport(), target, Qt::LeftButton);
+        c.end(*host, target);
+        EXPECT_EQ(host->panel->m_bDragging, 0);
+        EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+        bool labelShown = false;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            labelShown |= w->isVisible() && qobject_cast<QLabel*>(w) && w->windowType() == Qt::ToolTip;
+        EXPECT_FALSE(labelShown);
+        EXPECT_EQ(host->Called("DropDevToPane pane Cam2"), c.drops);
+        QTest::mouseRelease(host->Viewport(), Qt::LeftButton, {}, from); // whatever is still down
+        // The next drag starts and drops as usual.
+        host->panel->show();
+        host->calls.clear();
+        host->Drag(FindItem(Tree(), "Cam2"), host->PaneCenter());
+        EXPECT_TRUE(host->Called("DropDevToPane pane Cam2"));
+    }
 }
 
 TEST_F(PanelTest, ARebuildBetweenPressAndMoveStartsNoDrag)

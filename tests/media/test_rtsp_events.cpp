@@ -4,6 +4,7 @@
 #include "media/rtsp_events.h"
 
 #include "core/devinfo.h"
+#include "core/userinfo.h"
 #include "platform/clock.h"
 #include "tests/media/media_test_util.h"
 #include "tests/media/rtsp_sink_test_util.h"
@@ -279,8 +280,28 @@ TEST(RtspEvents, ManualRecordingWritesAviFiles)
     EXPECT_EQ(mp4test::DecodeErrors(files[0]), "");
 }
 
-TEST(RtspEvents, CameraLossAndReturnArePostedAndFramesResume)
+bool HasPicture(CStreamPlayerCtrl* w)
 {
+    return w && w->GetControl() && w->GetControl()->HasPicture();
+}
+
+// A lost camera is posted, its pane clears unless the last picture is to be
+// kept (a frozen picture must not pass for live video), and its return shows
+// video again in the same render.
+class RtspEventsLoss : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override
+    {
+        m_saved = g_DispInfoSetting.ShowLastFrame;
+        g_DispInfoSetting.ShowLastFrame = GetParam();
+    }
+    void TearDown() override { g_DispInfoSetting.ShowLastFrame = m_saved; }
+    int m_saved = 0;
+};
+
+TEST_P(RtspEventsLoss, CameraLossAndReturnArePostedAndFramesResume)
+{
+    const bool keepLast = GetParam() != 0;
     RtspCamera cam;
     ASSERT_TRUE(cam.Running());
     const int port = cam.Port();
@@ -292,9 +313,19 @@ TEST(RtspEvents, CameraLossAndReturnArePostedAndFramesResume)
     dev.SetStream(id);
     sink.SetStreamInfo(id, 1, 0, 0);
     ASSERT_TRUE(WaitFor([&] { return Pictures(sink.GetMainRender(), sink.GetMainRenderId()) > 5; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return ShowsPicture(sink.GetMainRender()); }, 5000));
 
     cam.Stop();
     ASSERT_TRUE(WaitFor([&] { return env.targets.main.Count(WM_STREAM_STATUS) >= 2; }, 10000));
+    CStreamPlayerCtrl* render = sink.GetMainRender();
+    ASSERT_NE(render, nullptr) << "the pane keeps its render for the stream's return";
+    if (keepLast) {
+        Pump(300);
+        EXPECT_TRUE(HasPicture(render));
+    } else {
+        EXPECT_TRUE(WaitFor([&] { return !HasPicture(render) && !ShowsPicture(render); }, 5000));
+    }
+
     ASSERT_TRUE(cam.Start(port));
     ASSERT_TRUE(WaitFor([&] { return env.targets.main.Count(WM_STREAM_STATUS) >= 3; }, 15000));
     std::vector<LPARAM> codes;
@@ -304,7 +335,20 @@ TEST(RtspEvents, CameraLossAndReturnArePostedAndFramesResume)
     EXPECT_EQ(codes, (std::vector<LPARAM>{5, 6, 5}));
     const int64_t before = Pictures(sink.GetMainRender(), sink.GetMainRenderId());
     EXPECT_TRUE(WaitFor([&] { return Pictures(sink.GetMainRender(), sink.GetMainRenderId()) > before + 10; }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return ShowsPicture(sink.GetMainRender()); }, 5000));
+
+    // Stopping the stream while the pane keeps its render: the same rule.
+    sink.DeleteStream();
+    if (keepLast) {
+        Pump(300);
+        EXPECT_TRUE(HasPicture(render));
+    } else {
+        EXPECT_TRUE(WaitFor([&] { return !HasPicture(render); }, 5000));
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(ShowLastFrame, RtspEventsLoss, ::testing::Values(0, 1),
+                         [](const auto& info) { return info.param ? std::string("Kept") : std::string("Cleared"); });
 
 // --- a synthetic stream: parameters that change while an MP4 file is written --------
 
