@@ -123,16 +123,18 @@ CSettingDevInfoDlg::FormValues CSettingDevInfoDlg::ReadForm() const
 
 bool CSettingDevInfoDlg::CheckAddressAndPorts(const FormValues& f, bool decoder)
 {
-    // A parent relay server's address is looked up by name; in NAT mode the
-    // field holds the device's serial number; elsewhere it is the device's IP.
-    if (f.type == 3) {
-        if (!devform::IsIPv4Address(f.addr) && !devform::IsHostName(f.addr)) {
-            RefuseField(IDC_EDIT_ADDR, IDC_STATIC_ADDR, 1572);
-            return false;
-        }
-    } else if (m_nDevSource == kDevSourceOnvif || f.visitMod != 2) {
+    // The field holds an IP address or a host name; an ONVIF camera is
+    // matched by its IP, and in NAT mode the field is the serial number.
+    const bool dotted = f.addr.find_first_not_of("0123456789.") == std::string::npos;
+    if (m_nDevSource == kDevSourceOnvif) {
         if (!devform::IsIPv4Address(f.addr)) {
             RefuseField(IDC_EDIT_ADDR, IDC_STATIC_ADDR, 1571);
+            return false;
+        }
+    } else if (f.type == 3 || f.visitMod != 2) {
+        if (!devform::IsIPv4Address(f.addr) && !devform::IsHostName(f.addr)) {
+            // Only digits and dots: meant as an address, so say how one looks.
+            RefuseField(IDC_EDIT_ADDR, IDC_STATIC_ADDR, dotted && f.type != 3 ? 1571 : 1572);
             return false;
         }
     }

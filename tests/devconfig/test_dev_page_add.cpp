@@ -79,7 +79,8 @@ TEST_F(AddTest, AddressesAndPortsAreCheckedByField)
         {"address past 255", kLocal, 1, 0, "999.1.1.1", "554", "8091", 1571, Dlg::IDC_STATIC_ADDR},
         {"three parts", kLocal, 1, 0, "192.168.1", "554", "8091", 1571, Dlg::IDC_STATIC_ADDR},
         {"leading zero", kLocal, 1, 0, "127.0.0.010", "554", "8091", 1571, Dlg::IDC_STATIC_ADDR},
-        {"host name for a camera", kLocal, 1, 0, "cam.example", "554", "8091", 1571, Dlg::IDC_STATIC_ADDR},
+        {"camera name with '_'", kLocal, 1, 0, "cam_1.example", "554", "8091", 1572, Dlg::IDC_STATIC_ADDR},
+        {"ONVIF host name", kOnvif, 1, 0, "localhost", "", "", 1571, Dlg::IDC_STATIC_ADDR},
         {"video port past 65535", kLocal, 1, 0, "127.0.0.20", "70000", "8091", 1573, Dlg::IDC_STATIC_VIDEOPORT},
         {"video port 0", kLocal, 1, 0, "127.0.0.20", "0", "8091", 1573, Dlg::IDC_STATIC_VIDEOPORT},
         {"video port not a number", kLocal, 1, 0, "127.0.0.20", "55a", "8091", 1573, Dlg::IDC_STATIC_VIDEOPORT},
@@ -93,6 +94,7 @@ TEST_F(AddTest, AddressesAndPortsAreCheckedByField)
         {"edge ports", kLocal, 1, 0, "127.0.0.21", "65535", "1", 0, 0},
         {"serial number in NAT mode", kLocal, 1, 2, "SN0042AB", "554", "8091", 0, 0},
         {"decoder without video port", kLocal, 2, 0, "127.0.0.22", "", "8091", 0, 0},
+        {"host name for a camera", kLocal, 1, 0, "localhost", "554", "8091", 0, 0},
     };
     Combo(Dlg::IDC_COMBO_VISITMOD)->addItem("NAT"); // offered in login-server mode
     int added = 0;
@@ -130,7 +132,7 @@ TEST_F(AddTest, AddressesAndPortsAreCheckedByField)
                                                                   : Dlg::IDC_EDIT_PTZPORT;
         EXPECT_EQ(page->focusWidget(), page->GetDlgItem(input));
     }
-    EXPECT_EQ(added, 3);
+    EXPECT_EQ(added, 4);
 }
 
 TEST_F(AddTest, PasswordTooLongForItsFieldIsRefusedUnlessDigested)
