@@ -1084,8 +1084,8 @@ int CMP4Writer::RecoverTempFiles(const char* folder)
     }
     // Whole files whose journal is gone: a crash between finishing and renaming.
     for (const std::string& t : temps) {
-        if (Present(JournalName(t.c_str())) || !UsableRecordFile(t, root))
-            continue;
+        if (Present(JournalName(t.c_str())) || !Present(t) || !UsableRecordFile(t, root))
+            continue; // finished above, or not ours to touch
         if (FinishRecording(t, JournalName(t.c_str()), WithoutTmp(t)) > 0)
             ++finished;
     }

@@ -373,7 +373,7 @@ TEST_F(LoginDlgTest, VerifyModeTakesTheLoginsPasswordLengths)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.size());
-        std::strcpy(g_szLoginPsw, Digest(c.stored).c_str());
+        std::strcpy(g_szLoginPsw, Digest(c.stored.c_str()).c_str());
         m_shown.clear();
         CLoginDlg dlg(nullptr, 1, 0);
         EXPECT_EQ(Run(dlg, [&](CLoginDlg& d) {
