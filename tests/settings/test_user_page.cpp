@@ -396,7 +396,9 @@ TEST_F(UserPageTest, RefusalsChangeNothing)
          }},
         {"The role already exist!", [&] { AddRole("ops", {}); }},
         {"The text is too long, please enter again!", [&] { AddRole(wideName, {1011}); }},
-        {"The text is too long, please enter again!", [&] { AddUser("op2", wideName.substr(0, 297), "night"); }},
+        // 99 characters fit the field but not the login.
+        {"The password is too long, it must be at most 32 characters!",
+         [&] { AddUser("op2", wideName.substr(0, 297), "night"); }},
     };
     for (const Case& c : cases) {
         // Fresh copies for each case: the Add that succeeded earlier set them.
@@ -486,11 +488,15 @@ TEST_F(UserPageTest, ShowStatesAndSortedCombos)
     EXPECT_TRUE(page->GetDlgItem(1084)->isEnabled());
 }
 
+// The edits take what the fields hold, so nothing typed is cut silently;
+// what is saved is what the login takes, so every saved password logs in.
 TEST_F(UserPageTest, EditsTakeWhatTheFieldsHold)
 {
     EXPECT_EQ(page->GetDlgItemT<QLineEdit>(1084)->maxLength(), 99);
     EXPECT_EQ(page->GetDlgItemT<QLineEdit>(1083)->maxLength(), 255);
-    const std::string longest(99, 'p');
+    AddUser("long", std::string(99, 'p'), "default");
+    EXPECT_EQ(Msg(), "The password is too long, it must be at most 32 characters!");
+    const std::string longest(32, 'p');
     AddUser("long", longest, "default");
     EXPECT_EQ(Msg(), "Add user success!");
     Reload();
