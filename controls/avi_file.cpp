@@ -2,10 +2,13 @@
 #include "controls/avi_file.h"
 
 #include "platform/clock.h"
+#include "platform/logsink.h"
+#include "platform/regular_file.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -281,9 +284,16 @@ int CWriteAviFile::Start()
     m_nStartTick = GetTickCount();
     if (m_strPath.empty())
         return -1;
-    m_pFile = fopen(m_strPath.c_str(), "wb");
-    if (!m_pFile)
+    // A pipe or link left at the name is refused, never waited on.
+    std::string why;
+    const int fd = qelm::OpenRegularFile(m_strPath, O_WRONLY | O_CREAT | O_TRUNC, {}, &why);
+    m_pFile = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!m_pFile) {
+        if (fd >= 0)
+            close(fd);
+        qelm::PlatformLog(3, "AVI writer: cannot create %s: %s", m_strPath.c_str(), fd >= 0 ? "no stream" : why.c_str());
         return -103;
+    }
     if (!WriteAll(m_header.data(), m_header.size()) || fflush(m_pFile) != 0) {
         fclose(m_pFile);
         m_pFile = nullptr;

@@ -7,6 +7,7 @@
 #include "controls/media_params.h"
 #include "platform/logsink.h"
 #include "platform/paths.h"
+#include "platform/regular_file.h"
 #include "platform/text.h"
 #include "platform/xml_guard.h"
 
@@ -22,9 +23,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 namespace {
 
@@ -584,14 +583,11 @@ constexpr size_t kMaxSimNestedRecords = 100000;
 // The file as TinyXML's own loader reads it (line ends become "\n").
 bool ReadXmlText(const std::string& path, std::string& text)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::string data, why;
+    if (!qelm::ReadRegularFile(path, data, &why)) {
+        qelm::PlatformLog(3, "Device simulator: %s not read: %s", path.c_str(), why.c_str());
         return false;
-    std::ostringstream raw;
-    raw << in.rdbuf();
-    if (in.bad())
-        return false;
-    const std::string data = raw.str();
+    }
     text.clear();
     text.reserve(data.size());
     for (size_t i = 0; i < data.size(); ++i) {

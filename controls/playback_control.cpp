@@ -8,6 +8,7 @@
 #include "controls/media_params.h"
 #include "controls/sound_output.h"
 #include "platform/logsink.h"
+#include "platform/regular_file.h"
 #include "platform/types.h"
 
 #include <QDateTime>
@@ -869,7 +870,13 @@ int32_t PlayBackControl::OpenFile(const char* path)
     m_shownSecond = -1;
     int32_t result = -1;
     AVFormatContext* fmt = nullptr;
-    if (path && *path && avformat_open_input(&fmt, path, nullptr, nullptr) == 0) {
+    // Only a regular file: a pipe in a record's place would hold the reader
+    // (and the window that opened it) for ever.
+    std::string why;
+    const bool regular = path && *path && qelm::IsRegularFile(path, {}, &why);
+    if (path && *path && !regular)
+        qelm::PlatformLog(3, "PlayBack: %s is not opened: %s", path, why.c_str());
+    if (regular && avformat_open_input(&fmt, path, nullptr, nullptr) == 0) {
         int video = -1;
         if (avformat_find_stream_info(fmt, nullptr) >= 0)
             video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);

@@ -5,6 +5,7 @@
 #include "core/helpers.h"
 #include "core/log.h"
 #include "platform/clock.h"
+#include "platform/regular_file.h"
 #include "platform/text.h"
 #include "platform/xml_guard.h"
 
@@ -28,31 +29,19 @@ namespace {
 std::mutex g_dirMutex;
 std::string g_configDir; // "" = the program folder's Config/
 
-// Whole file, or false when it cannot be read.
+// Whole file, or false when it cannot be read. Only a regular file is read:
+// a pipe, device or folder in the file's place is refused with a log line.
 bool ReadFile(const std::string& path, std::string& out, bool& missing)
 {
-    missing = false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        missing = errno == ENOENT;
-        return false;
+    std::string why;
+    if (qelm::ReadRegularFile(path, out, &why)) {
+        missing = false;
+        return true;
     }
-    out.clear();
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ::close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return true;
+    missing = errno == ENOENT;
+    if (!missing)
+        WriteLog(3, "Config: %s not read: %s", path.c_str(), why.c_str());
+    return false;
 }
 
 bool WriteAll(int fd, const char* p, std::size_t n)

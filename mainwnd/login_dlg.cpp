@@ -328,6 +328,11 @@ void CLoginDlg::OnBnClickedOk()
             ShowMsg(227);
             return;
         }
+        // The same limit as the login: nothing longer can be the password.
+        if (!login::FitsLoginField(password)) {
+            ShowMsg(234);
+            return;
+        }
         if (Upper(digest) != Upper(g_szLoginPsw)) {
             ShowMsg(226);
             return;

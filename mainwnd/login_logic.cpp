@@ -12,8 +12,6 @@ namespace login {
 
 namespace {
 
-constexpr std::size_t kMaxFieldChars = 32;
-
 std::string Field(const char* text, std::size_t size)
 {
     return std::string(text, strnlen(text, size));
@@ -48,15 +46,20 @@ std::string TrimBlanks(const std::string& text)
     return text.substr(first, last - first + 1);
 }
 
+bool FitsLoginField(const std::string& text)
+{
+    return qelm::Utf8CharCount(text) <= kMaxFieldChars;
+}
+
 UINT CheckLoginFields(const std::string& name, const std::string& password)
 {
     if (name.empty())
         return 223;
-    if (qelm::Utf8CharCount(name) > kMaxFieldChars)
+    if (!FitsLoginField(name))
         return 233;
     if (password.empty())
         return 224;
-    if (qelm::Utf8CharCount(password) > kMaxFieldChars)
+    if (!FitsLoginField(password))
         return 234;
     return 0;
 }

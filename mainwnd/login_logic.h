@@ -7,6 +7,7 @@
 #include "platform/geometry.h"
 #include "platform/types.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <string>
@@ -16,6 +17,11 @@ namespace login {
 
 // Blanks (spaces, tabs, line breaks) removed from both ends.
 std::string TrimBlanks(const std::string& text);
+
+// The longest user name and password the login takes, in characters. The
+// users page saves nothing longer, so every password it saves logs in.
+constexpr std::size_t kMaxFieldChars = 32;
+bool FitsLoginField(const std::string& text);
 
 // The message of the first field check of the login mode that fails, 0 when
 // all pass: empty name 223, name over 32 characters 233, empty password 224,

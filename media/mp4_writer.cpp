@@ -6,11 +6,14 @@
 #include "controls/media_params.h"
 #include "media/mp4ext/mp4ext.h"
 #include "media/mp4ext/nal_units.h"
+#include "platform/regular_file.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -702,6 +705,12 @@ int CMP4Writer::OpenRead(const char* name, void* video, void* audio)
     if (!name || !video || !audio)
         return -1;
     m_videoReadPos = m_audioReadPos = 1;
+    std::string why;
+    if (!qelm::IsRegularFile(name, {}, &why)) {
+        if (errno != ENOENT)
+            WriteLog(3, "CMP4Writer: %s not opened: %s", name, why.c_str());
+        return -2;
+    }
     m_file = MP4Read(name);
     if (!m_file)
         return -2;
@@ -1010,12 +1019,32 @@ std::string WithoutTmp(const std::string& name)
     return EndsWithTmp(name.c_str()) ? name.substr(0, name.size() - 4) : name;
 }
 
+// Anything at that name, a dangling link included.
+bool Present(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// A regular file inside root (links followed only inside it); anything
+// else is left alone with one log line.
+bool UsableRecordFile(const std::string& path, const std::string& root)
+{
+    std::string why;
+    if (qelm::IsRegularFile(path, root, &why))
+        return true;
+    WriteLog(3, "MP4 recovery: %s skipped: %s", path.c_str(), why.c_str());
+    return false;
+}
+
 } // namespace
 
 int CMP4Writer::RecoverTempFile(const char* name)
 {
     InitLibrary();
     if (!name || !*name || access(name, F_OK) != 0)
+        return -1;
+    if (!UsableRecordFile(name, {}))
         return -1;
     return FinishRecording(name, JournalName(name), WithoutTmp(name));
 }
@@ -1029,10 +1058,13 @@ int CMP4Writer::RecoverTempFiles(const char* folder)
     std::vector<std::string> journals, temps;
     std::error_code ec;
     const std::string suffix = std::string(".tmp") + kJournalSuffix;
+    // Entries are taken by name whatever they are; each is checked before
+    // it is opened, so a pipe or a link out of the folder is skipped with a
+    // log line instead of being waited on or followed.
     for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
          !ec && it != end; it.increment(ec)) {
         const std::string file = it->path().filename().string();
-        if (!it->is_regular_file(ec))
+        if (it->is_directory(ec) && !it->is_symlink(ec))
             continue;
         if (file.size() > suffix.size() &&
             strcasecmp(file.c_str() + file.size() - suffix.size(), suffix.c_str()) == 0)
@@ -1040,24 +1072,30 @@ int CMP4Writer::RecoverTempFiles(const char* folder)
         else if (EndsWithTmp(file.c_str()))
             temps.push_back(it->path().string());
     }
+    const std::string root = folder;
     int finished = 0;
     for (const std::string& j : journals) {
+        if (!UsableRecordFile(j, root))
+            continue;
         const std::string data = j.substr(0, j.size() - strlen(kJournalSuffix));
         const std::string finalName = WithoutTmp(data);
         int kept = -1;
-        if (fs::exists(data, ec))
-            kept = FinishRecording(data, j, finalName);
-        else if (finalName != data && fs::exists(finalName, ec))
-            kept = FinishRecording(finalName, j, finalName); // renamed before its journal went
-        else
+        if (Present(data)) {
+            if (UsableRecordFile(data, root))
+                kept = FinishRecording(data, j, finalName);
+        } else if (finalName != data && Present(finalName)) {
+            if (UsableRecordFile(finalName, root))
+                kept = FinishRecording(finalName, j, finalName); // renamed before its journal went
+        } else {
             unlink(j.c_str()); // its file is gone
+        }
         if (kept > 0)
             ++finished;
     }
     // Whole files whose journal is gone: a crash between finishing and renaming.
     for (const std::string& t : temps) {
-        if (fs::exists(JournalName(t.c_str()), ec) || !fs::exists(t, ec))
-            continue;
+        if (Present(JournalName(t.c_str())) || !Present(t) || !UsableRecordFile(t, root))
+            continue; // finished above, or not ours to touch
         if (FinishRecording(t, JournalName(t.c_str()), WithoutTmp(t)) > 0)
             ++finished;
     }

@@ -527,9 +527,12 @@ void MP4File::Create(const char* name, uint32_t flags, bool addFtyp, bool addIod
     if (!name || !*name)
         Throw("no file name");
     m_name = name;
-    m_fd = ::open(name, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Neither a link nor a pipe at that name is written through or waited on.
+    m_fd = ::open(name, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (m_fd < 0)
         Throw("cannot create %s: %s", name, strerror(errno));
+    if (struct stat st {}; fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
+        Throw("%s is not a regular file", name);
     // Tells a recovery run in this or another process that the file is live.
     flock(m_fd, LOCK_EX | LOCK_NB);
     m_writing = true;
@@ -576,7 +579,9 @@ void MP4File::Read(const char* name)
     if (!name || !*name)
         Throw("no file name");
     m_name = name;
-    m_fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a pipe in a file's place fails the check below instead of
+    // waiting for a writer; a regular file reads as ever.
+    m_fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (m_fd < 0)
         Throw("cannot open %s: %s", name, strerror(errno));
     struct stat st {};
@@ -952,9 +957,13 @@ void MP4File::EnableJournal(const char* path, uint32_t intervalMs, bool syncToDi
         Throw("file not open for writing");
     if (m_journalFd >= 0)
         Throw("journal already enabled");
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0)
         Throw("cannot create journal %s: %s", path, strerror(errno));
+    if (struct stat st {}; fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        Throw("journal %s is not a regular file", path);
+    }
     uint8_t head[kJournalHeaderSize] = {};
     memcpy(head, kJournalMagic, 8);
     PutLE32(head + 8, kJournalVersion);
@@ -1048,23 +1057,25 @@ uint32_t MP4File::RecoverFromJournal(const char* dataPath, const char* journalPa
 {
     MP4File f;
     f.m_name = dataPath;
-    f.m_fd = ::open(dataPath, O_RDWR | O_CLOEXEC);
+    f.m_fd = ::open(dataPath, O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (f.m_fd < 0)
         Throw("cannot open %s: %s", dataPath, strerror(errno));
-    if (flock(f.m_fd, LOCK_EX | LOCK_NB) != 0)
-        Throw("%s is being written", dataPath);
     struct stat st {};
     if (fstat(f.m_fd, &st) != 0)
         Throw("cannot read the size of %s", dataPath);
+    if (!S_ISREG(st.st_mode))
+        Throw("%s is not a regular file", dataPath);
+    if (flock(f.m_fd, LOCK_EX | LOCK_NB) != 0)
+        Throw("%s is being written", dataPath);
     const uint64_t fileSize = uint64_t(st.st_size);
 
-    const int jfd = ::open(journalPath, O_RDONLY | O_CLOEXEC);
+    const int jfd = ::open(journalPath, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (jfd < 0)
         Throw("cannot open journal %s: %s", journalPath, strerror(errno));
     std::vector<uint8_t> journal;
     {
         struct stat js {};
-        const bool ok = fstat(jfd, &js) == 0 && uint64_t(js.st_size) <= (uint64_t(1) << 31);
+        const bool ok = fstat(jfd, &js) == 0 && S_ISREG(js.st_mode) && uint64_t(js.st_size) <= (uint64_t(1) << 31);
         if (ok) {
             journal.resize(size_t(js.st_size));
             try {
@@ -1159,7 +1170,7 @@ uint32_t MP4File::RecoverFromJournal(const char* dataPath, const char* journalPa
 
 int64_t MP4File::FinishedSamples(const char* path)
 {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return -1;
     struct FdCloser {

@@ -5,6 +5,7 @@
 
 #include "platform/logsink.h"
 #include "platform/paths.h"
+#include "platform/regular_file.h"
 #include "platform/text.h"
 
 #include <tinyxml.h>
@@ -270,23 +271,12 @@ void Load(Store& s)
     s.loaded = true;
     s.path = HivePath(s);
     const std::string& path = s.path;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    std::string text, why;
+    if (!ReadRegularFile(path, text, &why)) {
         if (errno != ENOENT)
-            PlatformLog(3, "Registry: cannot read %s: %s", path.c_str(), std::strerror(errno));
+            PlatformLog(3, "Registry: cannot read %s: %s", path.c_str(), why.c_str());
         return;
     }
-    std::string text;
-    char buf[16384];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        text.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
     std::optional<std::vector<RegistryKey>> parsed = ParseRegistryHive(text);
     if (!parsed) {
         // Kept aside, so that the next save does not destroy what is left of it.

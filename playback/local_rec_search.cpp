@@ -6,6 +6,7 @@
 #include "media/mp4_writer.h"
 #include "media/rec_scheme_manager.h"
 #include "platform/paths.h"
+#include "platform/regular_file.h"
 #include "platform/sync.h"
 
 #include <dirent.h>
@@ -165,6 +166,19 @@ std::string FileNameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A record the searches may list and open: a regular file, or a link to one
+// inside root (the day folder when root is empty). A pipe, device or link
+// out of the storage folder is skipped with one log line, never opened.
+bool UsableRecord(const std::string& folder, const std::string& name, const std::string& root)
+{
+    const std::string path = folder + name;
+    std::string why;
+    if (qelm::IsRegularFile(path, root.empty() ? folder : root, &why))
+        return true;
+    WriteLog(3, "Record search: %s skipped: %s", path.c_str(), why.c_str());
+    return false;
+}
+
 } // namespace
 
 int64_t TimeKey(int year, int month, int day, int hour, int minute, int second)
@@ -234,7 +248,7 @@ bool NamePassesFilter(const std::string& name, const ByFileFilter& filter)
 }
 
 int FindRecFile(const std::string& folder, int year, int month, int day, const ByFileFilter& filter,
-                std::list<RecFileItem>& out)
+                std::list<RecFileItem>& out, const std::string& root)
 {
     int fd = -1;
     const std::vector<DirEntry> entries = ListFolder(folder, &fd);
@@ -252,7 +266,7 @@ int FindRecFile(const std::string& folder, int year, int month, int day, const B
         if (key < filter.startKey || key > filter.endKey)
             continue;
         struct stat st;
-        if (fstatat(fd, e.name.c_str(), &st, 0) != 0 || S_ISDIR(st.st_mode))
+        if (!UsableRecord(folder, e.name, root) || fstatat(fd, e.name.c_str(), &st, 0) != 0)
             continue;
         const uint64_t size = uint64_t(st.st_size);
         if (filter.minSize != -1 && size < uint64_t(filter.minSize))
@@ -331,7 +345,7 @@ int SearchLocalRecFile(const DeviceInfo& device, const ByFileFilter& filter, std
             const int y = date / 10000, m = date / 100 % 100, d = date % 100;
             for (const auto& [p, kind] : where)
                 FindRecFile(DayFolder(job.paths[p].c_str(), job.devFolder, KindFolder(kind), y, m, d), y, m, d,
-                            filter, out);
+                            filter, out, qelm::ResolveDrivePath(job.paths[p]));
         }
     }
     return 0;
@@ -359,7 +373,7 @@ int GetMp4FileSeconds(const std::string& path)
     return std::max(seconds, 0);
 }
 
-void ScanDayFolder(const std::string& folder, RecDayMap* map, char letter)
+void ScanDayFolder(const std::string& folder, RecDayMap* map, char letter, const std::string& root)
 {
     if (folder.empty() || !map)
         return;
@@ -375,11 +389,8 @@ void ScanDayFolder(const std::string& folder, RecDayMap* map, char letter)
         const int m = startSec / 3600 * 60 + startSec / 60 % 60;
         if (m >= kDayMinutes)
             continue;
-        if (e.type == DT_UNKNOWN || e.type == DT_LNK) {
-            struct stat st;
-            if (fstatat(fd, e.name.c_str(), &st, 0) != 0 || S_ISDIR(st.st_mode))
-                continue;
-        }
+        if (!UsableRecord(folder, e.name, root))
+            continue;
         const std::string path = folder + e.name;
         {
             std::function<void(const std::string&)> hook;
@@ -413,6 +424,7 @@ int SearchLocalRecByDate(RecDayMap& map)
     struct Job {
         std::string folder;
         char letter;
+        std::string root; // the storage path
     };
     std::vector<Job> jobs;
     {
@@ -425,8 +437,8 @@ int SearchLocalRecByDate(RecDayMap& map)
                     char letter;
                 } kKinds[] = {{"Schedule", kMapPlan}, {"IO", kMapAlarm}, {"Motion", kMapAlarm}};
                 for (const auto& k : kKinds)
-                    jobs.push_back(
-                        {DayFolder(sp.c_str(), devFolder, k.kind, map.wYear, map.wMonth, map.byDay), k.letter});
+                    jobs.push_back({DayFolder(sp.c_str(), devFolder, k.kind, map.wYear, map.wMonth, map.byDay),
+                                    k.letter, qelm::ResolveDrivePath(sp)});
             }
         };
         for (const RecScheme* plan : g_lstRecSchemeInfo) {
@@ -452,7 +464,7 @@ int SearchLocalRecByDate(RecDayMap& map)
         }
     }
     for (const Job& job : jobs)
-        ScanDayFolder(job.folder, &map, job.letter);
+        ScanDayFolder(job.folder, &map, job.letter, job.root);
     return 1;
 }
 

@@ -44,9 +44,11 @@ bool IsRecordName(const std::string& name);
 bool NamePassesFilter(const std::string& name, const ByFileFilter& filter);
 
 // One day folder of the by-file search: appends the files that pass, in name
-// order, and logs each. Returns the number appended.
+// order, and logs each. Returns the number appended. Only regular files
+// count, and a link only when it stays inside root (the storage folder;
+// empty: the day folder itself); anything else is skipped with a log line.
 int FindRecFile(const std::string& folder, int year, int month, int day, const ByFileFilter& filter,
-                std::list<RecFileItem>& out);
+                std::list<RecFileItem>& out, const std::string& root = {});
 
 // The by-file search of a device: 0 when a plan holds it (found or not), -1
 // when none does (nothing appended).
@@ -57,8 +59,9 @@ int GetAviFileSeconds(const std::string& path);
 int GetMp4FileSeconds(const std::string& path);
 
 // One day folder of the day search: marks the minutes of each record with
-// letter and inserts it into the file list by name.
-void ScanDayFolder(const std::string& folder, RecDayMap* map, char letter);
+// letter and inserts it into the file list by name. Entries are taken as
+// FindRecFile takes them.
+void ScanDayFolder(const std::string& folder, RecDayMap* map, char letter, const std::string& root = {});
 
 // Fills the map and files of a day record whose key, serial, channel and date
 // the caller has set (map all 'C'). Always 1.

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/paths.h"
+#include "platform/regular_file.h"
 #include "platform/text.h"
 #include "platform/xml_guard.h"
 #include "res/strings.h"
@@ -24,6 +25,10 @@
 #include <QPointer>
 
 #include <tinyxml.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -330,10 +335,15 @@ void CSearchRecDlg::OnRelayDownloadData(const char* data, int32_t length, int64_
             return;
         }
         m_strDownloadTmp = qelm::NormalizePath(m_strDownloadPath + base + ".tmp");
-        m_fileDownload.reset(std::fopen(m_strDownloadTmp.c_str(), "w+b"));
+        // A pipe or link already at that name is refused, never waited on.
+        std::string why;
+        const int fd = qelm::OpenRegularFile(m_strDownloadTmp, O_RDWR | O_CREAT | O_TRUNC, {}, &why);
+        m_fileDownload.reset(fd >= 0 ? fdopen(fd, "w+b") : nullptr);
         if (!m_fileDownload) {
-            WriteLog(3, "CSearchRecDlg::OnRelayDownloadData(): cannot create %s, errno=%d", m_strDownloadTmp.c_str(),
-                     errno);
+            if (fd >= 0)
+                ::close(fd);
+            WriteLog(3, "CSearchRecDlg::OnRelayDownloadData(): cannot create %s: %s", m_strDownloadTmp.c_str(),
+                     fd >= 0 ? "no stream" : why.c_str());
             m_bDownloadWriteFailed = 1;
             return;
         }
@@ -373,9 +383,13 @@ void CSearchRecDlg::OnRelayDownloadEnd(const char* path)
             const size_t dot = tmp.find_last_of('.');
             const std::string done = tmp.substr(0, dot) + ".avi";
             std::error_code ec;
-            if (FILE* f = std::fopen(done.c_str(), "rb")) {
-                std::fclose(f); // an earlier copy stays
-                std::filesystem::remove(tmp, ec);
+            struct stat st {};
+            if (::lstat(done.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                std::filesystem::remove(tmp, ec); // an earlier copy stays
+            } else if (::lstat(done.c_str(), &st) == 0) {
+                // Something else holds the name: the download stays as it is.
+                WriteLog(3, "CSearchRecDlg: %s is not a file; the download stays as %s", done.c_str(), tmp.c_str());
+                failed = true;
             } else if (std::rename(tmp.c_str(), done.c_str()) != 0) {
                 failed = true;
             }

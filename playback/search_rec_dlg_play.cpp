@@ -7,6 +7,7 @@
 #include "devices/device_list_dlg.h"
 #include "media/clip_cut_dlg.h"
 #include "playback/playback_toll_bar.h"
+#include "platform/regular_file.h"
 #include "res/strings.h"
 #include "ui/report_ctrl.h"
 
@@ -19,6 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace {
 
 void CopyText(char* out, size_t size, const char* text)
@@ -26,12 +29,13 @@ void CopyText(char* out, size_t size, const char* text)
     std::snprintf(out, size, "%s", text ? text : "");
 }
 
+// A regular file only: opening a pipe to test it would wait for a writer.
 bool CanRead(const std::string& path)
 {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    const int fd = qelm::OpenRegularFile(path);
+    if (fd < 0)
         return false;
-    std::fclose(f);
+    ::close(fd);
     return true;
 }
 

@@ -3,12 +3,13 @@
 #include "res/strings.h"
 
 #include "platform/logsink.h"
+#include "platform/regular_file.h"
 #include "platform/text.h"
 
 #include <QLocale>
 
 #include <array>
-#include <fstream>
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -208,19 +209,10 @@ bool LoadLanguageFile(const char* path)
 {
     if (!path || !*path)
         return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false; // a missing language file is not worth a word
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0 || static_cast<std::uint64_t>(size) > kMaxLanguageFileSize) {
-        qelm::PlatformLog(3, "language file %s is too large", path);
-        return false;
-    }
-    in.seekg(0);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    if (!in.read(bytes.data(), size)) {
-        qelm::PlatformLog(3, "language file %s cannot be read", path);
+    std::string bytes, why;
+    if (!qelm::ReadRegularFile(path, bytes, &why, kMaxLanguageFileSize)) {
+        if (errno != ENOENT) // a missing language file is not worth a word
+            qelm::PlatformLog(3, "language file %s cannot be read: %s", path, why.c_str());
         return false;
     }
     auto table = std::make_shared<Table>();

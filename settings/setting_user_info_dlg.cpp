@@ -3,6 +3,7 @@
 #include "core/app_init.h"
 #include "core/helpers.h"
 #include "devices/device_services.h"
+#include "mainwnd/login_globals.h"
 #include "mainwnd/login_logic.h"
 #include "platform/msgbox.h"
 #include "platform/text.h"
@@ -240,6 +241,20 @@ bool CSettingUserInfoDlg::Fits(const std::string& text, std::size_t fieldSize)
         return true;
     ShowMsgId(1592);
     return false;
+}
+
+bool CSettingUserInfoDlg::FitsLogin(const std::string& name, const std::string& psw, bool pswShown)
+{
+    // What the login dialog refuses is never saved: that would lock the user out.
+    if (!login::FitsLoginField(name)) {
+        ShowMsgId(1600);
+        return false;
+    }
+    if (!pswShown && !login::FitsLoginField(psw)) {
+        ShowMsgId(1601);
+        return false;
+    }
+    return true;
 }
 
 bool CSettingUserInfoDlg::IsRoleExist(const std::string& name) const
@@ -497,6 +512,8 @@ void CSettingUserInfoDlg::OnBnClickedBtnAddUser()
         ShowMsgId(229);
         return;
     }
+    if (!FitsLogin(name, psw, false))
+        return;
     for (const User& u : g_lstUserInfo) {
         if (Get(u.UserName) == name) {
             ShowMsgId(692);
@@ -578,6 +595,10 @@ void CSettingUserInfoDlg::OnBnClickedBtnModifyUser()
         ShowMsgId(229);
         return;
     }
+    // Untouched edits still hold what ShowUser showed: the stored digest.
+    const bool shown = m_bPswShown && psw == Get(m_user.Password);
+    if (!FitsLogin(name, psw, shown))
+        return;
     if (name != oldName) {
         for (const User& u : g_lstUserInfo) {
             if (Get(u.UserName) == name) {
@@ -599,13 +620,22 @@ void CSettingUserInfoDlg::OnBnClickedBtnModifyUser()
     }
     if (!Fits(name, sizeof user->UserName) || !Fits(psw, sizeof user->Password))
         return;
-    // Untouched edits still hold what ShowUser showed: the stored digest.
-    const bool shown = m_bPswShown && psw == Get(m_user.Password);
     Put(user->UserName, name);
     Put(user->GroupName, group);
     Put(user->Password, psw);
     user->PwdIsDigest = shown ? m_user.PwdIsDigest : 0;
     Put(user->RoleName, GetGroupRole(group));
+    // The exit confirmation and the unlock ask the logged-in user for the
+    // password he has now, not the one he logged in with.
+    if (oldName == Field(g_szLoginUser, sizeof g_szLoginUser) && g_DispInfoSetting.LoginType != 1) {
+        std::string digest = Get(user->Password);
+        if (!user->PwdIsDigest) {
+            char hashed[33];
+            Md5HexUpper(user->Password, hashed);
+            digest = hashed;
+        }
+        qelm::CopyBounded(g_szLoginPsw, sizeof g_szLoginPsw, digest);
+    }
     DeviceServices()->RefreshUserTree();
     ShowMsgId(702);
     SaveUserInfo();

@@ -90,6 +90,9 @@ private:
     bool Confirm(UINT id);
     // The text fits the record field; otherwise says so and answers false.
     bool Fits(const std::string& text, std::size_t fieldSize);
+    // The name and a typed password within what the login takes; else a
+    // message naming the limit.
+    bool FitsLogin(const std::string& name, const std::string& psw, bool pswShown);
     void Layout(int W, int H);
 
     CResMsgDlg* m_pMsgDlg = nullptr;

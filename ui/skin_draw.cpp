@@ -2,31 +2,48 @@
 // bitmap holders and cursor files.
 #include "ui/skin_draw.h"
 
+#include "platform/logsink.h"
 #include "platform/paths.h"
+#include "platform/regular_file.h"
 #include "platform/text.h"
 #include "res/resources.h"
 
+#include <QBuffer>
 #include <QCursor>
-#include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QPaintDevice>
 #include <QPixmap>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
+
+// A skin file's bytes, only from a regular file: a pipe in a picture's place
+// would hold the window's painting for ever. A missing file is no fault.
+bool ReadSkinFile(const char* path, std::string& bytes, std::size_t maxBytes)
+{
+    std::string why;
+    const std::string file = qelm::NormalizePath(path);
+    if (qelm::ReadRegularFile(file, bytes, &why, maxBytes))
+        return true;
+    if (errno != ENOENT)
+        qelm::PlatformLog(3, "Skin: %s not read: %s", file.c_str(), why.c_str());
+    return false;
+}
 
 // Decodes a picture file; a null image when it is missing or undecodable.
 QImage ReadPicture(const char* path)
 {
     if (!path || !*path)
         return {};
-    const QString file = QString::fromStdString(qelm::NormalizePath(path));
-    if (!QFileInfo(file).isFile())
+    std::string bytes;
+    if (!ReadSkinFile(path, bytes, std::size_t(64) << 20))
         return {};
-    QImageReader reader(file);
+    QByteArray data = QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size()));
+    QBuffer buffer(&data);
+    QImageReader reader(&buffer);
     reader.setAutoTransform(false);
     return reader.read();
 }
@@ -179,10 +196,10 @@ QCursor LoadCursorFromFile(const char* path)
 {
     if (!path)
         return QCursor(Qt::ArrowCursor);
-    QFile f(QString::fromStdString(qelm::NormalizePath(path)));
-    if (!f.open(QIODevice::ReadOnly))
+    std::string raw;
+    if (!ReadSkinFile(path, raw, std::size_t(1) << 20))
         return QCursor(Qt::ArrowCursor);
-    const QByteArray bytes = f.read(1 << 20);
+    const QByteArray bytes(raw.data(), qsizetype(raw.size()));
     QImage img;
     if (!img.loadFromData(bytes) || img.isNull())
         return QCursor(Qt::ArrowCursor);

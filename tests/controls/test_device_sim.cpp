@@ -4,6 +4,7 @@
 
 #include "controls/journal.h"
 #include "platform/logsink.h"
+#include "tests/support/pipe_trap.h"
 
 #include <gtest/gtest.h>
 
@@ -436,6 +437,12 @@ TEST_F(DeviceSimTest, DemoFileLoads)
     EXPECT_FALSE(DeviceSimulator::Instance().LoadFile(bad.string(), &error));
     EXPECT_FALSE(DeviceSimulator::Instance().LoadFile("/nonexistent/DeviceSim.xml", &error));
     fs::remove(bad);
+    // A pipe in the file's place is refused, not waited on.
+    const fs::path pipe = fs::temp_directory_path() / ("devsim_pipe_" + std::to_string(getpid()) + ".xml");
+    ASSERT_TRUE(qelmtest::MakePipe(pipe.string()));
+    EXPECT_TRUE(qelmtest::FinishesWithoutWaitingOn(
+        pipe.string(), [&] { EXPECT_FALSE(DeviceSimulator::Instance().LoadFile(pipe.string(), &error)); }));
+    fs::remove(pipe);
 }
 
 // The simulator's file against hostile or foreign input, through real files.

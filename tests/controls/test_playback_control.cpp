@@ -8,6 +8,7 @@
 #include "controls/sound_output.h"
 #include "media/mp4_writer.h"
 #include "tests/media/media_test_util.h"
+#include "tests/support/pipe_trap.h"
 #include "tests/support/scoped_env.h"
 
 #include <QApplication>
@@ -398,9 +399,17 @@ TEST(PlayBackFile, BrokenFilesFailCleanly)
     mp4test::WriteFile(cut, bytes);
     const std::string junk = dir.path().toStdString() + "/junk.avi";
     mp4test::WriteFile(junk, std::vector<uint8_t>(4096, 0x5a));
-    for (const std::string& path : {cut, junk, dir.path().toStdString() + "/missing.mp4", std::string()}) {
+    // A pipe named like a record: opened, it would hold the window for ever.
+    const std::string pipe = dir.path().toStdString() + "/120000-av-1.mp4";
+    ASSERT_TRUE(qelmtest::MakePipe(pipe));
+    const std::string folder = dir.path().toStdString() + "/130000-av-1.mp4";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    for (const std::string& path :
+         {cut, junk, pipe, folder, dir.path().toStdString() + "/missing.mp4", std::string()}) {
         Player p;
-        const int32_t rc = p.ctl.OpenFile(path.c_str());
+        int32_t rc = 0;
+        ASSERT_TRUE(qelmtest::FinishesWithoutWaitingOn(pipe, [&] { rc = p.ctl.OpenFile(path.c_str()); }))
+            << "waited on " << path;
         EXPECT_EQ(rc, -1) << path;
         EXPECT_EQ(p.ctl.IsPlaying(), 0) << path;
         Settle(100);

@@ -4,10 +4,12 @@
 #include "config_test_util.h"
 #include "core/app_init.h"
 #include "platform/registry.h"
+#include "tests/support/pipe_trap.h"
 
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
 using cfgtest::Gb;
@@ -345,6 +347,60 @@ TEST_F(HostileConfigTest, StaleCopiesOfTheRegistryHiveAreRemovedAtStart)
     EXPECT_NE(lstat((hiveDir + "Registry.xml.tmp-Ab12Cd").c_str(), &st), 0);
     EXPECT_EQ(lstat((hiveDir + "Registry.xml.tmp-Ab12C").c_str(), &st), 0) << "not a copy a save makes";
     EXPECT_EQ(lstat((hiveDir + "DevInfo.xml.tmp-Ab12Cd").c_str(), &st), 0) << "not the hive's folder's business";
+}
+
+} // namespace
+
+namespace {
+
+// A pipe, a folder or a device in a configuration file's place: the start-up
+// neither waits on it nor stops; the thing is kept aside with a log line and
+// the file starts again from its template. A save in that state reads nothing.
+TEST_F(HostileConfigTest, APipeFolderOrDeviceInAFilesPlaceIsRefusedNotWaitedOn)
+{
+    struct Kind {
+        const char* what;
+        std::function<void(const std::string&)> make;
+    } kinds[] = {
+        {"a pipe", [](const std::string& p) { ASSERT_TRUE(qelmtest::MakePipe(p)); }},
+        {"a folder", [](const std::string& p) { ASSERT_EQ(mkdir(p.c_str(), 0755), 0); }},
+        {"a device", [](const std::string& p) { ASSERT_EQ(symlink("/dev/null", p.c_str()), 0); }},
+    };
+    for (const Kind& k : kinds) {
+        for (const ConfigFile& f : AllFiles()) {
+            SCOPED_TRACE(std::string(f.name) + " as " + k.what);
+            OpenTestLog();
+            const std::string path = Path(f.name);
+            std::filesystem::remove_all(path);
+            k.make(path);
+            ASSERT_TRUE(qelmtest::FinishesWithoutWaitingOn(path, [&] { f.save(); })) << "the save waited";
+            ASSERT_TRUE(qelmtest::FinishesWithoutWaitingOn(path, [&] { f.load(); })) << "the load waited";
+            EXPECT_NE(LogText().find(path + " not read: " + k.what), std::string::npos);
+            EXPECT_EQ(Read(f.name), f.tmpl);
+            EXPECT_EQ(cfgtest::FilesWith(m_config, DamagedPrefix(f.name)).size(), 1u) << "kept aside";
+            CloseLog();
+            ResetGlobals();
+            std::strcpy(g_szUserName, "admin");
+            for (const std::string& kept : cfgtest::FilesWith(m_config, DamagedPrefix(f.name)))
+                std::filesystem::remove_all(m_config + kept);
+        }
+    }
+}
+
+// The registry hive is read the same way.
+TEST_F(HostileConfigTest, APipeAsTheRegistryHiveIsNotWaitedOn)
+{
+    const std::string hive = m_tmp / "Registry.xml";
+    ASSERT_TRUE(qelmtest::MakePipe(hive));
+    qelm::SetRegistryHivePath(hive);
+    HKEY key = nullptr;
+    ASSERT_TRUE(qelmtest::FinishesWithoutWaitingOn(hive, [&] {
+        qelm::ReloadRegistryHive();
+        (void)RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key);
+    }));
+    if (key)
+        RegCloseKey(key);
+    qelm::SetRegistryHivePath("");
 }
 
 } // namespace

@@ -375,6 +375,37 @@ TEST_F(LoginDlgTest, VerifyModesCheckOnlyTheOperatorsTypedPasswordAndKeepTheWatc
     EXPECT_FALSE(watch.Running()) << "giving up the login ends the watchdog";
 }
 
+// The exit confirmation takes the passwords the login takes: 32 characters
+// are a password like any other, 33 are refused as too long, as at login.
+TEST_F(LoginDlgTest, VerifyModeTakesTheLoginsPasswordLengths)
+{
+    const std::string p32(32, 'p'), p33(33, 'p');
+    std::strcpy(g_szLoginUser, "op");
+    struct Case {
+        std::string stored, typed;
+        int result;
+        UINT msg; // shown when the dialog stays open
+    } cases[] = {
+        {p32, p32, IDOK, 0},
+        {p32, p33, kStillOpen, 234},
+        {p33, p33, kStillOpen, 234}, // never a password: the users page does not save it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.size());
+        std::strcpy(g_szLoginPsw, Digest(c.stored.c_str()).c_str());
+        m_shown.clear();
+        CLoginDlg dlg(nullptr, 1, 0);
+        EXPECT_EQ(Run(dlg, [&](CLoginDlg& d) {
+                      Type(d, "op", c.typed);
+                      Login(d);
+                  }),
+                  c.result);
+        if (c.msg) {
+            EXPECT_EQ(m_shown, LoadResString(c.msg));
+        }
+    }
+}
+
 TEST_F(LoginDlgTest, NoPromptBoxSwitchesTheExitConfirmation)
 {
     std::strcpy(g_szLoginUser, "op");

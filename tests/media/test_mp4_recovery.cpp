@@ -7,6 +7,7 @@
 #include "media/mp4ext/mp4ext.h"
 #include "mp4/mp4.h"
 #include "tests/media/media_test_util.h"
+#include "tests/support/pipe_trap.h"
 
 #include <gtest/gtest.h>
 
@@ -334,6 +335,62 @@ TEST(Mp4RecoveryTest, NothingRecoverableIsRemovedAndLoggedOnce)
     }
     EXPECT_EQ(int(std::size(cases)), removed) << "one line per litter removed";
     EXPECT_EQ(0, failed) << "no failure to report";
+}
+
+} // namespace
+
+namespace {
+
+// What a record folder holds besides files: a pipe named like a recording
+// beside its journal, a pipe as a journal, a link that leads out of the
+// storage folder. The start-up recovery waits on none of them, changes
+// nothing they lead to, logs each once and still finishes the real recording.
+TEST(Mp4RecoveryTest, EntriesThatAreNotFilesAreSkippedNotWaitedOn)
+{
+    const Leftovers& l = MakeLeftovers();
+    ASSERT_FALSE(l.journal.empty() || l.unfinished.empty()) << "no test recording";
+    TempDir dir;
+    const std::string root = dir / "Record";
+    const std::string folder = root + "/cam/Local/Schedule/2024/1/2";
+    const std::string outside = dir / "elsewhere";
+    fs::create_directories(folder);
+    fs::create_directories(outside);
+
+    const std::string pipeData = folder + "/120000-av-1.mp4.tmp";
+    ASSERT_TRUE(qelmtest::MakePipe(pipeData));
+    WriteFile(pipeData + ".idx", l.journal);
+    const std::string pipeJournal = folder + "/130000-av-1.mp4.tmp.idx";
+    WriteFile(folder + "/130000-av-1.mp4.tmp", l.unfinished);
+    ASSERT_TRUE(qelmtest::MakePipe(pipeJournal));
+    WriteFile(outside + "/140000-av-1.mp4.tmp", l.unfinished);
+    fs::create_symlink(outside + "/140000-av-1.mp4.tmp", folder + "/140000-av-1.mp4.tmp");
+    WriteFile(folder + "/140000-av-1.mp4.tmp.idx", l.journal);
+    WriteFile(folder + "/150000-av-1.mp4.tmp", l.unfinished); // a real one
+    WriteFile(folder + "/150000-av-1.mp4.tmp.idx", l.journal);
+
+    const std::string log = dir / "log.txt";
+    CloseLog();
+    ASSERT_EQ(0, OpenLog(log.c_str()));
+    int recovered = -1;
+    ASSERT_TRUE(qelmtest::FinishesWithoutWaitingOn({pipeData, pipeJournal}, [&] {
+        recovered = CMP4Writer::RecoverTempFiles(root.c_str());
+    })) << "the recovery waited on a pipe";
+    CloseLog();
+    EXPECT_EQ(recovered, 1);
+    EXPECT_EQ(60, DecodedFrames(folder + "/150000-av-1.mp4"));
+
+    // Nothing of the rest is lost or changed.
+    for (const char* name : {"/120000-av-1.mp4.tmp", "/120000-av-1.mp4.tmp.idx", "/130000-av-1.mp4.tmp",
+                             "/130000-av-1.mp4.tmp.idx", "/140000-av-1.mp4.tmp", "/140000-av-1.mp4.tmp.idx"})
+        EXPECT_TRUE(fs::exists(fs::symlink_status(folder + name))) << name;
+    EXPECT_EQ(l.unfinished, ReadFile(outside + "/140000-av-1.mp4.tmp")) << "written through a link";
+    EXPECT_EQ(l.unfinished, ReadFile(folder + "/130000-av-1.mp4.tmp"));
+
+    const auto text = ReadFile(log);
+    const std::string logText(text.begin(), text.end());
+    EXPECT_NE(logText.find(pipeData + " skipped: a pipe"), std::string::npos) << logText;
+    EXPECT_NE(logText.find(pipeJournal + " skipped: a pipe"), std::string::npos) << logText;
+    EXPECT_NE(logText.find(folder + "/140000-av-1.mp4.tmp skipped: leads out of"), std::string::npos) << logText;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // simulator, the relay queue fed from another thread as the relay library
 // does, and a recorder span as one MP4 checked with ffprobe.
 #include "playback_test_util.h"
+#include "tests/support/pipe_trap.h"
 
 #include "controls/control_registry.h"
 #include "controls/journal.h"
@@ -589,6 +590,30 @@ TEST_F(RelayDownloadTest, UnwritableOrRefusedFilesEndFailedAndTheQueueGoesOn)
     Click(CSearchRecDlg::IDC_BTN_DOWNLOAD);
     EXPECT_EQ(0, page->m_bDownload);
     EXPECT_EQ(RC_CHKBOX_NORMAL, List()->GetCheckboxMode());
+}
+
+// A pipe where the download writes (its ".tmp") or where it finishes (the
+// ".avi"): neither is waited on, the row ends failed and the received bytes
+// are kept under the ".tmp" name.
+TEST_F(RelayDownloadTest, PipesInTheDownloadFolderAreNotWaitedOn)
+{
+    const std::string a = "C:\\Rec\\cam1\\20240101.avi", b = "C:\\Rec\\cam1\\20240102.avi";
+    const std::string tmpPipe = root + "/down/20240101.tmp", aviPipe = root + "/down/20240102.avi";
+    ASSERT_TRUE(qelmtest::MakePipe(tmpPipe));
+    ASSERT_TRUE(qelmtest::MakePipe(aviPipe));
+    AddRows({a, b});
+    ASSERT_TRUE(qelmtest::FinishesWithoutWaitingOn({tmpPipe, aviPipe}, [&] {
+        Click(CSearchRecDlg::IDC_BTN_DOWNLOAD);
+        Feed(a, {{"lost", 1000}}, 4);
+        page->OnRelayDownloadEnd(a.c_str());
+        Feed(b, {{"kept", 1000}}, 4);
+        page->OnRelayDownloadEnd(b.c_str());
+    }));
+    EXPECT_EQ("Download failed", Cell(0));
+    EXPECT_EQ("Download failed", Cell(1));
+    EXPECT_EQ("kept", ReadAll(root + "/down/20240102.tmp"));
+    EXPECT_TRUE(fs::is_fifo(aviPipe));
+    EXPECT_EQ(0, page->m_bDownload);
 }
 
 // ---------------------------------------------------------------------------

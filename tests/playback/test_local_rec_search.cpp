@@ -4,6 +4,7 @@
 
 #include "playback/local_rec_search.h"
 #include "platform/sync.h"
+#include "tests/support/pipe_trap.h"
 
 #include <QTemporaryDir>
 
@@ -321,6 +322,63 @@ TEST(LocalRecSearchRules, SizeTextsAndNames)
     video.media = 0;
     EXPECT_TRUE(recsearch::NamePassesFilter("101010-vv-1.mp4", video));
     EXPECT_FALSE(recsearch::NamePassesFilter("101010-av-1.mp4", video));
+}
+
+} // namespace
+
+namespace {
+
+// A day folder holding, besides a record, a pipe named like one, a folder
+// named like one, and links in and out of the storage folder. Both searches
+// finish without waiting on the pipe and list only the record and the link
+// that stays inside the storage folder.
+TEST_F(LocalRecSearchTest, EntriesThatAreNotRecordFilesAreSkippedNotWaitedOn)
+{
+    const DeviceInfo cam = CamRecord();
+    const std::string day = RecFolder(s_sp1, cam, "Schedule", 2027, 2, 3);
+    const std::string outside = s_dir->path().toStdString() + "/elsewhere/";
+    fs::create_directories(outside);
+    WriteMp4(day + "080000-av-1.mp4", 60);
+    WriteMp4(outside + "100000-av-1.mp4", 60);
+    const std::string pipe = day + "090000-av-1.mp4";
+    ASSERT_TRUE(qelmtest::MakePipe(pipe));
+    fs::create_directories(day + "093000-av-1.mp4");
+    fs::create_symlink(outside + "100000-av-1.mp4", day + "100000-av-1.mp4");
+    fs::create_symlink(day + "080000-av-1.mp4", day + "120000-av-1.mp4");
+    fs::create_symlink(outside, s_sp1 + "/Record/cam1/Local/Schedule/2027/2/4");
+    fs::copy_file(outside + "100000-av-1.mp4", outside + "130000-av-1.mp4");
+
+    for (int d : {3, 4}) {
+        SCOPED_TRACE(d);
+        ByFileFilter f;
+        f.startKey = TimeKey(2027, 2, d, 0, 0, 0);
+        f.endKey = TimeKey(2027, 2, d, 23, 59, 59);
+        f.media = 2;
+        std::list<RecFileItem> out;
+        RecDayMap map;
+        std::snprintf(map.szKey, sizeof map.szKey, "127.0.0.11");
+        map.wYear = 2027;
+        map.wMonth = 2;
+        map.byDay = d;
+        ASSERT_TRUE(qelmtest::FinishesWithoutWaitingOn(pipe, [&] {
+            recsearch::SearchLocalRecFile(cam, f, out);
+            recsearch::SearchLocalRecByDate(map);
+        })) << "a search waited on a pipe";
+
+        std::vector<std::string> byDay;
+        for (const RecDayFile& file : map.lstFile)
+            byDay.push_back(file.strPath + " " + std::to_string(file.nDuration));
+        if (d == 3) {
+            EXPECT_EQ((std::vector<std::string>{"d1/Record/cam1/Local/Schedule/2027/2/3/080000-av-1.mp4",
+                                                "d1/Record/cam1/Local/Schedule/2027/2/3/120000-av-1.mp4"}),
+                      Rel(out));
+            EXPECT_EQ((std::vector<std::string>{day + "080000-av-1.mp4 60", day + "120000-av-1.mp4 60"}), byDay);
+        } else {
+            // A day folder that is a link out of the storage folder lists nothing.
+            EXPECT_TRUE(out.empty()) << Rel(out).front();
+            EXPECT_TRUE(byDay.empty()) << byDay.front();
+        }
+    }
 }
 
 } // namespace

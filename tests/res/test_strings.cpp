@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/pipe_trap.h"
+
 #include <QImage>
 
 #include <cstdlib>
@@ -146,6 +148,13 @@ TEST_F(StringTableTest, MissingOrBrokenLanguageFileLeavesTheTableAsItWas)
     }
     const std::string huge = Write("huge.lang", std::string(4 * 1024 * 1024 + 1, '#'));
     EXPECT_FALSE(LoadLanguageFile(huge.c_str()));
+    EXPECT_EQ(LoadResString(850), "Ja");
+
+    // Neither a pipe nor a folder in a language file's place is waited on.
+    const std::string pipe = (dir_ / "LangEn.lang").string();
+    ASSERT_TRUE(qelmtest::MakePipe(pipe));
+    ASSERT_TRUE(qelmtest::FinishesWithoutWaitingOn(pipe, [&] { EXPECT_FALSE(LoadLanguageFile(pipe.c_str())); }));
+    EXPECT_FALSE(LoadLanguageFile(dir_.string().c_str()));
     EXPECT_EQ(LoadResString(850), "Ja");
 }
 

@@ -3,6 +3,7 @@
 #include "settings_test_util.h"
 
 #include "core/helpers.h"
+#include "mainwnd/login_globals.h"
 #include "mainwnd/login_logic.h"
 #include "settings/setting_user_info_dlg.h"
 
@@ -100,8 +101,11 @@ protected:
         g_lstRoleInfo.clear();
         ASSERT_EQ(LoadUserInfo(), 0);
     }
+    // The login dialog's checks in its order: the fields, then the user.
     UINT Login(const std::string& name, const std::string& typed, std::int32_t rights[7])
     {
+        if (UINT msg = login::CheckLoginFields(name, typed))
+            return msg;
         return login::CheckLocalUser(name, login::LoginDigest(typed, false), rights);
     }
     CSettingUserInfoDlg* page = nullptr;
@@ -186,6 +190,86 @@ TEST_F(UserPageTest, ModifyKeepsTheShownDigestUnlessAPasswordIsTyped)
     Reload();
     EXPECT_EQ(Login("op1", hex32, rights), 0u);
     EXPECT_EQ(Login("op1", "pw-1", rights), 226u);
+}
+
+// The page saves only what the login takes: a password it accepts logs in,
+// one the login would refuse is refused here with the limit named, and
+// nothing changes. The administrator changing his own password is the case
+// that locked him out.
+TEST_F(UserPageTest, PasswordsThePageSavesAreThoseTheLoginTakes)
+{
+    std::string han;
+    for (int i = 0; i < 33; ++i)
+        han += "\u5BC6"; // three bytes each
+    const std::string tooLong = "The password is too long, it must be at most 32 characters!";
+    struct Case {
+        std::string psw;
+        bool saved;
+    } cases[] = {
+        {std::string(31, 'a'), true},
+        {std::string(32, 'b'), true},
+        {"0123456789abcdef0123456789ABCDEF", true}, // looks like a digest, is a password
+        {han.substr(0, 32 * 3), true},
+        {std::string(33, 'c'), false},
+        {std::string(99, 'd'), false},
+        {han, false},
+    };
+    AddGroup("night", "default");
+    std::string adminPsw = "admin", opPsw = "pw-1";
+    AddUser("op1", opPsw, "night");
+    std::int32_t rights[7];
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.psw.size()) + " bytes");
+        // The administrator's own password, as in the lockout.
+        const std::string before = ConfigFile("UserInfo.xml");
+        page->ShowUser(FindUser("admin"));
+        TypePassword(1084, c.psw);
+        TypePassword(1086, c.psw);
+        page->OnBnClickedBtnModifyUser();
+        EXPECT_EQ(Msg(), c.saved ? "Modify user success!" : tooLong);
+        if (c.saved) {
+            adminPsw = c.psw;
+            // The exit confirmation asks for the password he has now.
+            EXPECT_EQ(std::string(g_szLoginPsw), Md5(c.psw));
+        } else {
+            EXPECT_EQ(ConfigFile("UserInfo.xml"), before) << "nothing saved";
+        }
+        // Another user's, added new.
+        AddUser("new1", c.psw, "night");
+        EXPECT_EQ(Msg(), c.saved ? "Add user success!" : tooLong);
+        EXPECT_EQ(FindUser("new1") != nullptr, c.saved);
+
+        Reload(); // as the next start
+        EXPECT_EQ(Login("admin", adminPsw, rights), 0u);
+        EXPECT_EQ(Login("op1", opPsw, rights), 0u);
+        if (c.saved) {
+            EXPECT_EQ(Login("new1", c.psw, rights), 0u);
+            page->ShowUser(FindUser("new1"));
+            page->OnBnClickedBtnDelUser();
+        }
+        page->FillGroupCombo();
+    }
+    g_szLoginPsw[0] = '\0';
+}
+
+// A name the login would refuse is refused too: its user could never log in.
+TEST_F(UserPageTest, UserNamesLongerThanTheLoginTakesAreRefused)
+{
+    AddGroup("night", "default");
+    AddUser(std::string(33, 'n'), "pw", "night");
+    EXPECT_EQ(Msg(), "The user name is too long, it must be at most 32 characters!");
+    EXPECT_EQ(FindUser(std::string(33, 'n')), nullptr);
+
+    const std::string name(32, 'n');
+    AddUser(name, "pw", "night");
+    EXPECT_EQ(Msg(), "Add user success!");
+    page->ShowUser(FindUser(name));
+    Type(1083, name + "x");
+    page->OnBnClickedBtnModifyUser();
+    EXPECT_EQ(Msg(), "The user name is too long, it must be at most 32 characters!");
+    Reload();
+    std::int32_t rights[7];
+    EXPECT_EQ(Login(name, "pw", rights), 0u);
 }
 
 TEST_F(UserPageTest, RemovingAGroupAsksFirstAndTakesItsUsers)
@@ -312,7 +396,9 @@ TEST_F(UserPageTest, RefusalsChangeNothing)
          }},
         {"The role already exist!", [&] { AddRole("ops", {}); }},
         {"The text is too long, please enter again!", [&] { AddRole(wideName, {1011}); }},
-        {"The text is too long, please enter again!", [&] { AddUser("op2", wideName.substr(0, 297), "night"); }},
+        // 99 characters fit the field but not the login.
+        {"The password is too long, it must be at most 32 characters!",
+         [&] { AddUser("op2", wideName.substr(0, 297), "night"); }},
     };
     for (const Case& c : cases) {
         // Fresh copies for each case: the Add that succeeded earlier set them.
@@ -402,11 +488,15 @@ TEST_F(UserPageTest, ShowStatesAndSortedCombos)
     EXPECT_TRUE(page->GetDlgItem(1084)->isEnabled());
 }
 
+// The edits take what the fields hold, so nothing typed is cut silently;
+// what is saved is what the login takes, so every saved password logs in.
 TEST_F(UserPageTest, EditsTakeWhatTheFieldsHold)
 {
     EXPECT_EQ(page->GetDlgItemT<QLineEdit>(1084)->maxLength(), 99);
     EXPECT_EQ(page->GetDlgItemT<QLineEdit>(1083)->maxLength(), 255);
-    const std::string longest(99, 'p');
+    AddUser("long", std::string(99, 'p'), "default");
+    EXPECT_EQ(Msg(), "The password is too long, it must be at most 32 characters!");
+    const std::string longest(32, 'p');
     AddUser("long", longest, "default");
     EXPECT_EQ(Msg(), "Add user success!");
     Reload();

@@ -6,6 +6,7 @@
 #include "ui/skin_draw.h"
 #include "ui/skin_widgets.h"
 #include "ui_test_util.h"
+#include "tests/support/pipe_trap.h"
 
 #include <gtest/gtest.h>
 
@@ -367,6 +368,18 @@ TEST(Cursors, FilesCarryTheirHotSpots)
         EXPECT_EQ(cur.pixmap().size(), QSize(32, 32)) << c.name;
     }
     EXPECT_EQ(LoadCursorFromFile("/no/such.cur").shape(), Qt::ArrowCursor);
+    // A pipe in a skin file's place is passed over, never waited on.
+    QTemporaryDir dir;
+    const std::string pipe = dir.path().toStdString() + "/hand.cur";
+    ASSERT_TRUE(qelmtest::MakePipe(pipe));
+    ASSERT_TRUE(qelmtest::FinishesWithoutWaitingOn(pipe, [&] {
+        EXPECT_EQ(LoadCursorFromFile(pipe.c_str()).shape(), Qt::ArrowCursor);
+        QImage target(40, 40, QImage::Format_RGB32);
+        target.fill(Qt::white);
+        QPainter p(&target);
+        CGdiManger gdi;
+        gdi.DrawImageFile(pipe.c_str(), CRect(0, 0, 40, 40), &p);
+    }));
 }
 
 } // namespace
