@@ -174,6 +174,7 @@ public:
     }
     std::string Text() const
     {
+        FlushLog(); // lines are queued; what was logged so far goes to the file now
         std::ifstream in(m_path, std::ios::binary);
         std::stringstream ss;
         ss << in.rdbuf();

@@ -108,6 +108,7 @@ protected:
 
     std::string LogSince(std::streamoff from)
     {
+        FlushLog(); // lines are queued; what was logged so far goes to the file now
         std::ifstream in(m_log, std::ios::binary);
         in.seekg(from);
         std::ostringstream out;
@@ -116,6 +117,7 @@ protected:
     }
     std::streamoff LogSize()
     {
+        FlushLog();
         std::error_code ec;
         auto n = fs::file_size(m_log, ec);
         return ec ? 0 : std::streamoff(n);
